@@ -1,0 +1,49 @@
+#pragma once
+
+#include "acquisition/serialcomm.h"
+#include "common/int16.h"
+#include "common/value.h"
+
+#include <array>
+#include <functional>
+
+// The receive side of the link: assembles the device's characters into
+// frames of four sensor values, shows each finished value in its label,
+// hands every complete frame to the record commit and answers every
+// received character with the poll burst "b", "c", "d", "e".
+class FrameParser {
+public:
+    explicit FrameParser(SerialComm &comm);
+
+    // The record commit, run once per completed frame (after the parser has
+    // reset itself and before that event's poll burst).
+    void setCommit(std::function<void()> commit);
+
+    // Handler of the serial component's OnComm event.
+    void MSComm1_OnComm();
+
+    int frameStarted() const { return m_frameStarted; }
+    int fieldIndex() const { return m_fieldIndex; }
+    int pollIndex() const { return m_pollIndex; }
+    int pollChannel() const { return m_pollChannel; }
+
+    TextValue &Text2() { return m_text2; }
+    TextValue &Text3() { return m_text3; }
+    TextValue &Label1(int k) { return m_label1.at(k); }
+    const TextValue &Label1(int k) const { return m_label1.at(k); }
+    // The four sensor captions as they stand now.
+    std::array<QString, 4> label1Captions() const;
+
+private:
+    SerialComm &m_comm;
+    std::function<void()> m_commit;
+
+    Int16 m_frameStarted = 0;
+    Int16 m_fieldIndex = 0;
+    Int16 m_pollIndex = 0;
+    Int16 m_pollChannel = 0;
+
+    TextValue m_text2;
+    TextValue m_text3{QStringLiteral("Text3")};
+    std::array<TextValue, 4> m_label1;
+};

@@ -1,0 +1,37 @@
+#pragma once
+
+#include "common/messageboxes.h"
+#include "common/value.h"
+#include "recordlog/flexgrid.h"
+#include "recordlog/logstore.h"
+
+#include <QString>
+
+#include <array>
+#include <memory>
+
+// The record log of the window: the grid fg with its total label, the
+// delete-all command and the commit of a completed frame into grid and store.
+class RecordLog {
+public:
+    // appDir: the application's directory, where velk.mdb lies.
+    RecordLog(QString appDir, MessageBoxes &boxes);
+
+    void setFlex();
+    void fillGrid();
+    void delRec();
+    void Command1_Click();
+    // Commits one complete frame; label1 are the four sensor captions.
+    void commit(const std::array<QString, 4> &label1);
+
+    FlexGrid &fg() { return m_fg; }
+    TextValue &totalrec() { return m_totalrec; }
+
+private:
+    QString m_appDir;
+    MessageBoxes &m_boxes;
+    FlexGrid m_fg;
+    TextValue m_totalrec;
+    std::unique_ptr<LogDatabase> m_logDb;
+    std::unique_ptr<LogRecordset> m_logRs;
+};

@@ -1,0 +1,24 @@
+#pragma once
+
+#include "acquisition/serialcomm.h"
+#include "common/messageboxes.h"
+
+#include <functional>
+
+// The relay buttons ON and OFF: they act on the serial link directly,
+// continue after each failed step, and show an error of the open or close
+// in a warning box.
+class RelaySwitch {
+public:
+    // pollChannel reads the parser's channel counter (0 before the first
+    // receive event, 4 after).
+    RelaySwitch(SerialComm &comm, std::function<int()> pollChannel, MessageBoxes &boxes);
+
+    void Command2_Click(); // ON
+    void Command3_Click(); // OFF
+
+private:
+    SerialComm &m_comm;
+    std::function<int()> m_pollChannel;
+    MessageBoxes &m_boxes;
+};
