@@ -1,0 +1,44 @@
+#pragma once
+
+#include "common/errorreport.h"
+#include "common/messageboxes.h"
+
+#include <QList>
+#include <QString>
+
+// Records every message box asked for and answers from a script (default:
+// the first answer the box's buttons allow, OK or No).
+class FakeMessageBoxes : public MessageBoxes {
+public:
+    struct Box {
+        QString prompt;
+        int style = 0;
+        QString title;
+    };
+
+    int msgBox(const QString &prompt, int style, const QString &title = {}) override
+    {
+        m_shown.append({prompt, style, title});
+        if (!m_answers.isEmpty())
+            return m_answers.takeFirst();
+        return (style & 7) == MsgStyle::YesNo ? MsgAnswer::No : MsgAnswer::Ok;
+    }
+
+    void answerNext(int answer) { m_answers.append(answer); }
+    const QList<Box> &shown() const { return m_shown; }
+    void clear() { m_shown.clear(); }
+
+private:
+    QList<Box> m_shown;
+    QList<int> m_answers;
+};
+
+// Records errors instead of ending the program.
+class FakeErrorReport : public ErrorReport {
+public:
+    void report(const Error &error) override { m_errors.append(error); }
+    const QList<Error> &errors() const { return m_errors; }
+
+private:
+    QList<Error> m_errors;
+};
