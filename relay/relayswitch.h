@@ -18,6 +18,10 @@ public:
     void Command3_Click(); // OFF
 
 private:
+    // Both buttons: bring the port to the wanted state, show an error of
+    // that, then send the relay letter.
+    void switchPort(bool open);
+
     SerialComm &m_comm;
     std::function<int()> m_pollChannel;
     MessageBoxes &m_boxes;
