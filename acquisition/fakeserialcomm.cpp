@@ -1,0 +1,174 @@
+#include "acquisition/fakeserialcomm.h"
+
+#include "acquisition/linesettings.h"
+#include "acquisition/portnumber.h"
+
+#include <QMetaObject>
+
+namespace {
+QString boolText(bool on)
+{
+    return on ? QStringLiteral("True") : QStringLiteral("False");
+}
+
+void throwIfSet(std::optional<Error> &failure)
+{
+    if (failure) {
+        const Error error = *failure;
+        failure.reset();
+        throw StationError(error);
+    }
+}
+} // namespace
+
+FakeSerialComm::FakeSerialComm(QObject *parent) : SerialComm(parent)
+{
+}
+
+void FakeSerialComm::record(const QString &operation) const
+{
+    if (m_recording)
+        m_log.append(operation);
+}
+
+void FakeSerialComm::clearLog()
+{
+    m_log.clear();
+    m_sent.clear();
+}
+
+void FakeSerialComm::setCommPort(int port)
+{
+    record(QStringLiteral("CommPort=%1").arg(port));
+    checkCommPort(port);
+    m_commPort = port;
+}
+
+int FakeSerialComm::CommPort() const
+{
+    record(QStringLiteral("CommPort?"));
+    return m_commPort;
+}
+
+void FakeSerialComm::setSettings(const QString &settings)
+{
+    record(QStringLiteral("Settings=") + settings);
+    LineSettings::parseOrThrow(settings);
+    m_settings = settings;
+}
+
+QString FakeSerialComm::Settings() const
+{
+    record(QStringLiteral("Settings?"));
+    return m_settings;
+}
+
+void FakeSerialComm::setInputLen(int length)
+{
+    record(QStringLiteral("InputLen=%1").arg(length));
+    if (length < 0)
+        throw StationError(ErrorCode::InvalidSettings, QStringLiteral("Invalid InputLen %1").arg(length));
+    m_inputLen = length;
+}
+
+int FakeSerialComm::InputLen() const
+{
+    record(QStringLiteral("InputLen?"));
+    return m_inputLen;
+}
+
+bool FakeSerialComm::PortOpen() const
+{
+    record(QStringLiteral("PortOpen?"));
+    return m_open;
+}
+
+void FakeSerialComm::setPortOpen(bool open)
+{
+    record(QStringLiteral("PortOpen=") + boolText(open));
+    if (open) {
+        // A second open closes and reopens; a failed open leaves the port closed.
+        m_open = false;
+        throwIfSet(m_failOpen);
+        m_open = true;
+        ++m_openCount;
+        m_rx.clear();
+        return;
+    }
+    if (!m_open)
+        return;
+    throwIfSet(m_failClose);
+    m_open = false;
+    m_rx.clear();
+}
+
+int FakeSerialComm::CommEvent() const
+{
+    record(QStringLiteral("CommEvent?"));
+    return m_commEvent;
+}
+
+QString FakeSerialComm::Input()
+{
+    record(QStringLiteral("Input?"));
+    if (!m_open)
+        throw StationError(ErrorCode::PortNotOpen, QStringLiteral("COM%1: port is not open").arg(m_commPort));
+    const qsizetype n = m_inputLen == 0 ? m_rx.size() : std::min<qsizetype>(m_inputLen, m_rx.size());
+    const QByteArray chunk = m_rx.left(n);
+    m_rx.remove(0, n);
+    m_readDuringEvent = true;
+    return QString::fromLatin1(chunk);
+}
+
+void FakeSerialComm::Output(const QString &text)
+{
+    record(QStringLiteral("Output=") + text);
+    if (!m_open)
+        throw StationError(ErrorCode::PortNotOpen, QStringLiteral("COM%1: port is not open").arg(m_commPort));
+    throwIfSet(m_failOutput);
+    m_sent += text.toLatin1();
+}
+
+void FakeSerialComm::receive(const QByteArray &bytes)
+{
+    if (!m_open || bytes.isEmpty())
+        return;
+    m_rx += bytes;
+    scheduleReceive();
+}
+
+void FakeSerialComm::raiseEvent(int code)
+{
+    m_commEvent = code;
+    Q_EMIT OnComm();
+}
+
+void FakeSerialComm::loseDevice(const Error &error)
+{
+    if (!m_open)
+        return;
+    m_open = false;
+    m_rx.clear();
+    Q_EMIT deviceLost(error);
+}
+
+void FakeSerialComm::scheduleReceive()
+{
+    if (m_receivePending)
+        return;
+    m_receivePending = true;
+    QMetaObject::invokeMethod(this, &FakeSerialComm::deliverReceive, Qt::QueuedConnection);
+}
+
+void FakeSerialComm::deliverReceive()
+{
+    m_receivePending = false;
+    if (!m_open || m_rx.isEmpty())
+        return;
+    m_readDuringEvent = false;
+    m_commEvent = ComEvReceive;
+    Q_EMIT OnComm();
+    // Raised again only after a read that left characters waiting.
+    if (m_open && m_readDuringEvent && !m_rx.isEmpty())
+        scheduleReceive();
+}

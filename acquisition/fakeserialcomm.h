@@ -1,0 +1,90 @@
+#pragma once
+
+#include "acquisition/serialcomm.h"
+
+#include <QByteArray>
+#include <QStringList>
+
+#include <optional>
+
+// In-memory serial component for tests. Every operation is recorded in order
+// as text in log():
+//   writes  "CommPort=3", "Settings=9600,N,8,1", "InputLen=1",
+//           "PortOpen=True", "PortOpen=False", "Output=b"
+//   reads   "CommPort?", "Settings?", "InputLen?", "PortOpen?", "CommEvent?",
+//           "Input?"
+// A failing operation is recorded like any other, then throws.
+//
+// receive() plays characters arriving from the device: like the real
+// component, a receive event is raised on the event loop (queued, never from
+// inside receive()) and raised again while characters remain after a read
+// that took only some of them. Bytes arriving while the port is closed are
+// lost, as on a line whose port is not open.
+class FakeSerialComm : public SerialComm {
+    Q_OBJECT
+public:
+    explicit FakeSerialComm(QObject *parent = nullptr);
+
+    void setCommPort(int port) override;
+    int CommPort() const override;
+    void setSettings(const QString &settings) override;
+    QString Settings() const override;
+    void setInputLen(int length) override;
+    int InputLen() const override;
+    bool PortOpen() const override;
+    void setPortOpen(bool open) override;
+    int CommEvent() const override;
+    QString Input() override;
+    void Output(const QString &text) override;
+
+    // The recorded operations; clearLog() also forgets sent().
+    const QStringList &log() const { return m_log; }
+    void clearLog();
+    // Recording costs memory in long runs (benchmarks switch it off).
+    void setRecording(bool on) { m_recording = on; }
+
+    // Everything written with Output, one byte per character.
+    const QByteArray &sent() const { return m_sent; }
+
+    // Characters from the device; raises receive events as described above.
+    void receive(const QByteArray &bytes);
+    // Characters received but not yet read.
+    int waiting() const { return int(m_rx.size()); }
+    // Raises OnComm at once with the given CommEvent code (open or not).
+    void raiseEvent(int code);
+
+    // The next open, close or Output fails with this error (once each).
+    void failNextOpen(const Error &error) { m_failOpen = error; }
+    void failNextClose(const Error &error) { m_failClose = error; }
+    void failNextOutput(const Error &error) { m_failOutput = error; }
+
+    // The device vanishes: the port closes and deviceLost is raised.
+    void loseDevice(const Error &error);
+
+    // Opens seen so far (reopens included).
+    int openCount() const { return m_openCount; }
+
+private:
+    void record(const QString &operation) const;
+    void scheduleReceive();
+    void deliverReceive();
+
+    mutable QStringList m_log;
+    bool m_recording = true;
+    QByteArray m_sent;
+    QByteArray m_rx;
+
+    int m_commPort = 1;
+    QString m_settings = QStringLiteral("9600,N,8,1");
+    int m_inputLen = 0;
+    bool m_open = false;
+    int m_commEvent = 0;
+    int m_openCount = 0;
+
+    bool m_receivePending = false;
+    bool m_readDuringEvent = false;
+
+    std::optional<Error> m_failOpen;
+    std::optional<Error> m_failClose;
+    std::optional<Error> m_failOutput;
+};
