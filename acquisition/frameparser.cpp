@@ -1,0 +1,55 @@
+#include "acquisition/frameparser.h"
+
+FrameParser::FrameParser(SerialComm &comm) : m_comm(comm)
+{
+}
+
+void FrameParser::setCommit(std::function<void()> commit)
+{
+    m_commit = std::move(commit);
+}
+
+std::array<QString, 4> FrameParser::label1Captions() const
+{
+    return {Label1(0).text(), Label1(1).text(), Label1(2).text(), Label1(3).text()};
+}
+
+void FrameParser::MSComm1_OnComm()
+{
+    if (m_comm.CommEvent() != SerialComm::ComEvReceive)
+        return;
+
+    m_text3.setText(m_comm.Input());
+
+    if (m_frameStarted == 1) {
+        if (m_text3.text() == u",") {
+            Label1(m_fieldIndex).setText(QStringLiteral("  ") + m_text2.text());
+            m_fieldIndex += 1;
+            m_text2.setText(QString());
+        } else {
+            m_text2.setText(m_text2.text() + m_text3.text());
+        }
+    }
+
+    if (m_fieldIndex == 4) {
+        m_fieldIndex = 0;
+        m_frameStarted = 0;
+        m_text2.setText(QString());
+        m_text3.setText(QString());
+        if (m_commit)
+            m_commit();
+    }
+
+    // The poll burst: one write per channel letter "b", "c", "d", "e".
+    m_pollChannel = 0;
+    for (m_pollIndex = 0; m_pollIndex <= 3; m_pollIndex += 1) {
+        m_pollChannel = m_pollIndex + 1;
+        m_comm.Output(QString(QChar(m_pollChannel + 97)));
+    }
+
+    // Tested after the field step, so the "N" that starts a frame is never
+    // field text, and after the reset, so the comma that ends a frame never
+    // starts the next one.
+    if (m_text3.text() == u"N")
+        m_frameStarted = 1;
+}
