@@ -1,0 +1,134 @@
+// quillfern-devsim: the acquisition device, simulated on a pseudo-terminal.
+
+#include "devicesimulator.h"
+#include "framesource.h"
+#include "portlink.h"
+#include "pseudoterminal.h"
+
+#include <QCommandLineParser>
+#include <QCoreApplication>
+#include <QDir>
+
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <random>
+#include <sys/signalfd.h>
+#include <unistd.h>
+
+namespace {
+// Blocks the stop signals and returns a descriptor that becomes readable
+// when one arrives, so the main loop can stop and clean up.
+int stopSignalFd()
+{
+    sigset_t set;
+    sigemptyset(&set);
+    sigaddset(&set, SIGINT);
+    sigaddset(&set, SIGTERM);
+    sigaddset(&set, SIGHUP);
+    sigprocmask(SIG_BLOCK, &set, nullptr);
+    return signalfd(-1, &set, SFD_CLOEXEC);
+}
+
+long long toNumber(const QString &text, long long min, const char *what, bool *ok)
+{
+    const long long n = text.toLongLong(ok);
+    if (!*ok || n < min) {
+        std::fprintf(stderr, "quillfern-devsim: invalid %s \"%s\"\n", what, qPrintable(text));
+        *ok = false;
+    }
+    return n;
+}
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    const int stopFd = stopSignalFd();
+    QCoreApplication app(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("quillfern-devsim"));
+
+    QCommandLineParser parser;
+    parser.setApplicationDescription(QStringLiteral(
+        "Simulated acquisition device on a pseudo-terminal. Publishes the device end as COMn in a "
+        "directory, sends frames \"N\" + four values each followed by \",\", one character at a time, "
+        "the next only after the poll burst \"bcde\" for the previous one has been read. Prints "
+        "other received bytes (relay letters) and every frame sent on stderr. Stops on SIGINT or "
+        "SIGTERM and removes the link."));
+    parser.addHelpOption();
+    const QCommandLineOption dirOption(
+        {QStringLiteral("d"), QStringLiteral("dir")},
+        QStringLiteral("Directory of the COMn link (default: this program's own directory)."),
+        QStringLiteral("directory"), QCoreApplication::applicationDirPath());
+    const QCommandLineOption portOption({QStringLiteral("p"), QStringLiteral("port")},
+                                        QStringLiteral("COM port number n of the link (default 1)."),
+                                        QStringLiteral("n"), QStringLiteral("1"));
+    const QCommandLineOption intervalOption(
+        {QStringLiteral("i"), QStringLiteral("interval")},
+        QStringLiteral("Pause between frames in milliseconds (default 500)."), QStringLiteral("ms"),
+        QStringLiteral("500"));
+    const QCommandLineOption framesOption(
+        {QStringLiteral("n"), QStringLiteral("frames")},
+        QStringLiteral("Exit after this many frames have been answered (default 0: never)."),
+        QStringLiteral("count"), QStringLiteral("0"));
+    const QCommandLineOption resendOption(
+        QStringLiteral("resend"),
+        QStringLiteral("Send a character again when no poll burst answers it within this many "
+                       "milliseconds (default 1000)."),
+        QStringLiteral("ms"), QStringLiteral("1000"));
+    const QCommandLineOption seedOption(QStringLiteral("seed"),
+                                        QStringLiteral("Seed of the simulated readings (default: random)."),
+                                        QStringLiteral("number"));
+    parser.addOptions({dirOption, portOption, intervalOption, framesOption, resendOption, seedOption});
+    parser.process(app);
+    if (!parser.positionalArguments().isEmpty()) {
+        std::fprintf(stderr, "quillfern-devsim: unexpected argument \"%s\"\n",
+                     qPrintable(parser.positionalArguments().first()));
+        return 2;
+    }
+
+    bool ok = true;
+    const long long port = toNumber(parser.value(portOption), 1, "port", &ok);
+    if (ok && port > 255) {
+        std::fprintf(stderr, "quillfern-devsim: invalid port \"%lld\"\n", port);
+        ok = false;
+    }
+    DeviceSimulator::Options options;
+    if (ok)
+        options.interval =
+            std::chrono::milliseconds(toNumber(parser.value(intervalOption), 0, "interval", &ok));
+    if (ok)
+        options.frames = toNumber(parser.value(framesOption), 0, "frame count", &ok);
+    if (ok)
+        options.resend =
+            std::chrono::milliseconds(toNumber(parser.value(resendOption), 1, "resend time", &ok));
+    unsigned seed = std::random_device{}();
+    if (ok && parser.isSet(seedOption))
+        seed = unsigned(toNumber(parser.value(seedOption), 0, "seed", &ok));
+    if (!ok)
+        return 2;
+    if (stopFd < 0) {
+        std::perror("quillfern-devsim: signalfd");
+        return 1;
+    }
+
+    PseudoTerminal pty;
+    if (!pty.isValid()) {
+        std::fprintf(stderr, "quillfern-devsim: %s\n", qPrintable(pty.errorString()));
+        return 1;
+    }
+    PortLink link(parser.value(dirOption), int(port), pty.slavePath());
+    if (!link.isValid()) {
+        std::fprintf(stderr, "quillfern-devsim: %s\n", qPrintable(link.errorString()));
+        return 1;
+    }
+    std::fprintf(stderr, "quillfern-devsim: COM%lld is %s -> %s\n", port, qPrintable(link.path()),
+                 qPrintable(pty.slavePath()));
+    std::fflush(stderr);
+
+    FrameSource source(seed);
+    DeviceSimulator simulator(pty, source, options, stderr);
+    const int code = simulator.run(stopFd);
+    std::fprintf(stderr, "quillfern-devsim: %lld frames sent\n", simulator.framesSent());
+    ::close(stopFd);
+    return code;
+}
