@@ -1,0 +1,23 @@
+#include "app/defaulterrorreport.h"
+
+#include <utility>
+
+DefaultErrorReport::DefaultErrorReport(MessageBoxes &boxes, std::FILE *stream,
+                                       std::function<void(int)> endProcess)
+    : m_boxes(boxes), m_stream(stream), m_endProcess(std::move(endProcess))
+{
+}
+
+QString DefaultErrorReport::describe(const Error &error)
+{
+    return QStringLiteral("Error %1: %2").arg(error.number).arg(error.description);
+}
+
+void DefaultErrorReport::report(const Error &error)
+{
+    const QString line = describe(error);
+    std::fprintf(m_stream, "%s: %s\n", qPrintable(applicationTitle()), line.toLocal8Bit().constData());
+    std::fflush(m_stream);
+    m_boxes.msgBox(line, MsgStyle::OkOnly | MsgStyle::Critical, applicationTitle());
+    m_endProcess(ExitStatus);
+}
