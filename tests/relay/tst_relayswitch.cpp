@@ -1,4 +1,5 @@
 #include "acquisition/fakeserialcomm.h"
+#include "acquisition/linkcontrol.h"
 #include "relay/relayswitch.h"
 #include "support/fakes.h"
 
@@ -14,6 +15,8 @@ private Q_SLOTS:
     void buttons();
     void failedReadStillSwitches_data();
     void failedReadStillSwitches();
+    void onUsesThePortOfTheLastStart();
+    void buttonsKeepTheirState();
 };
 
 namespace {
@@ -147,6 +150,57 @@ void TestRelaySwitch::failedReadStillSwitches()
     QCOMPARE(comm.log(), (QStringList{"PortOpen?", operation, "Output=a"}));
     QCOMPARE(boxes.shown().size(), 1);
     QCOMPARE(boxes.shown().first().prompt, QStringLiteral("state unreadable"));
+}
+
+// ON opens with what the component holds: the port of the last START, not
+// the selector's current value.
+void TestRelaySwitch::onUsesThePortOfTheLastStart()
+{
+    FakeSerialComm comm;
+    FakeMessageBoxes boxes;
+    LinkControl link(comm, boxes);
+    RelaySwitch relay(
+        comm, [] { return 4; }, boxes);
+    link.setVScroll3(3);
+    link.Start_Click();
+    link.stopcmd_Click();
+    link.setVScroll3(5);
+    comm.clearLog();
+
+    relay.Command2_Click();
+
+    QCOMPARE(comm.CommPort(), 3);
+    QCOMPARE(comm.Settings(), QStringLiteral("9600,N,8,1"));
+    QCOMPARE(comm.InputLen(), 1);
+    QVERIFY(comm.PortOpen());
+    QCOMPARE(comm.sent(), QByteArray("e"));
+    QVERIFY(boxes.shown().isEmpty());
+}
+
+// ON and OFF switch the port only: START, STOP and the selector keep the
+// state the last START or STOP gave them.
+void TestRelaySwitch::buttonsKeepTheirState()
+{
+    FakeSerialComm comm;
+    FakeMessageBoxes boxes;
+    LinkControl link(comm, boxes);
+    RelaySwitch relay(
+        comm, [] { return 4; }, boxes);
+    link.setVScroll3(2);
+    link.Start_Click();
+
+    relay.Command3_Click();
+    QVERIFY(!comm.PortOpen());
+    QVERIFY(!link.Start().isOn());
+    QVERIFY(link.stopcmd().isOn());
+    QVERIFY(!link.VScroll3Enabled().isOn());
+
+    link.stopcmd_Click();
+    relay.Command2_Click();
+    QVERIFY(comm.PortOpen());
+    QVERIFY(link.Start().isOn());
+    QVERIFY(!link.stopcmd().isOn());
+    QVERIFY(link.VScroll3Enabled().isOn());
 }
 
 QTEST_GUILESS_MAIN(TestRelaySwitch)
