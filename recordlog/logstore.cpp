@@ -1,0 +1,361 @@
+#include "recordlog/logstore.h"
+
+#include "common/error.h"
+#include "recordlog/storeconnection.h"
+#include "recordlog/storetext.h"
+
+#include <QRegularExpression>
+#include <QSqlRecord>
+
+#include <algorithm>
+
+namespace {
+
+constexpr int SynchronousFull = 2;
+// Most checkpoints kept for a table with gaps; past this they start anew.
+constexpr std::size_t MaxCheckpoints = 1 << 16;
+
+Error noCurrentRecord()
+{
+    return {ErrorCode::StoreFailed, QStringLiteral("No current record.")};
+}
+
+// The name under which the table's rowid can be read: the first of SQLite's
+// three names that no column of the table has taken.
+QString rowidName(const QStringList &columns)
+{
+    for (const QString &name : {QStringLiteral("rowid"), QStringLiteral("_rowid_"), QStringLiteral("oid")}) {
+        if (!columns.contains(name, Qt::CaseInsensitive))
+            return name;
+    }
+    return QStringLiteral("rowid");
+}
+
+} // namespace
+
+// ---------------------------------------------------------------- fields
+
+QVariant LogField::Value() const
+{
+    return m_recordset->currentValue(m_index);
+}
+
+void LogField::setValue(const QVariant &value)
+{
+    m_recordset->setEditValue(m_index, value);
+}
+
+LogFields::LogFields(LogRecordset &recordset)
+{
+    m_items.reserve(LogFieldCount);
+    for (int i = 0; i < LogFieldCount; ++i)
+        m_items.push_back(LogField(recordset, i));
+}
+
+LogField &LogFields::Item(const QString &name)
+{
+    for (LogField &field : m_items) {
+        if (name.compare(field.Name(), Qt::CaseInsensitive) == 0)
+            return field;
+    }
+    throw StationError(ErrorCode::FieldMissing,
+                       QStringLiteral("Item not found in this collection: field '%1'").arg(name));
+}
+
+// ---------------------------------------------------------------- table check
+
+QStringList checkLogTable(const StoreConnection &connection, const QString &table)
+{
+    QSqlQuery info = connection.exec(QStringLiteral("PRAGMA table_info(%1)").arg(quotedName(table)));
+    QStringList columns;
+    while (info.next())
+        columns.append(info.value(1).toString());
+    info.finish();
+    if (columns.isEmpty()) {
+        throw StationError(ErrorCode::TableMissing,
+                           QStringLiteral("Table '%1' not found in %2").arg(table, connection.path()));
+    }
+    for (const QLatin1String field : LogFieldNames) {
+        if (!columns.contains(field, Qt::CaseInsensitive)) {
+            throw StationError(ErrorCode::FieldMissing,
+                               QStringLiteral("Field '%1' not found in table '%2' of %3")
+                                   .arg(field, table, connection.path()));
+        }
+    }
+    return columns;
+}
+
+// ---------------------------------------------------------------- database
+
+LogDatabase::LogDatabase(std::shared_ptr<StoreConnection> connection) : m_connection(std::move(connection))
+{
+}
+
+LogDatabase::~LogDatabase() = default;
+
+std::unique_ptr<LogDatabase> LogDatabase::OpenDatabase(const QString &path)
+{
+    auto connection = std::make_shared<StoreConnection>(path);
+    // Reading the schema first proves the file is a database and leaves a
+    // file that is not the store unchanged.
+    checkLogTable(*connection, QStringLiteral("log"));
+
+    const QString journal = connection->scalar(QStringLiteral("PRAGMA journal_mode=WAL")).toString();
+    if (journal.compare(QLatin1String("wal"), Qt::CaseInsensitive) != 0) {
+        throw StationError(
+            ErrorCode::StoreFailed,
+            QStringLiteral("Store file %1: write-ahead logging cannot be set (journal mode '%2')")
+                .arg(path, journal));
+    }
+    connection->exec(QStringLiteral("PRAGMA synchronous=FULL")).finish();
+    if (connection->scalar(QStringLiteral("PRAGMA synchronous")).toInt() != SynchronousFull) {
+        throw StationError(ErrorCode::StoreFailed,
+                           QStringLiteral("Store file %1: full synchronisation cannot be set").arg(path));
+    }
+    return std::unique_ptr<LogDatabase>(new LogDatabase(std::move(connection)));
+}
+
+const QString &LogDatabase::Name() const
+{
+    return m_connection->path();
+}
+
+std::shared_ptr<LogRecordset> LogDatabase::OpenRecordset(const QString &name, int type)
+{
+    if (type != dbOpenDynaset)
+        throw StationError(ErrorCode::StoreFailed, QStringLiteral("Only dynaset record sets are supported."));
+    const QStringList columns = checkLogTable(*m_connection, name);
+    return std::shared_ptr<LogRecordset>(new LogRecordset(m_connection, name, rowidName(columns)));
+}
+
+void LogDatabase::Execute(const QString &statement)
+{
+    // The classic "Delete * from log" has a '*' that SQLite's grammar lacks.
+    static const QRegularExpression deleteAll(QStringLiteral("^\\s*delete\\s+\\*\\s+from\\s+"),
+                                              QRegularExpression::CaseInsensitiveOption);
+    QString sql = statement;
+    sql.replace(deleteAll, QStringLiteral("DELETE FROM "));
+    m_connection->exec(sql).finish();
+}
+
+// ---------------------------------------------------------------- record set
+
+LogRecordset::LogRecordset(std::shared_ptr<StoreConnection> connection, QString table, QString rowid)
+    : m_connection(std::move(connection)), m_table(std::move(table)), m_rowid(std::move(rowid))
+{
+    QStringList fields;
+    for (const QLatin1String field : LogFieldNames)
+        fields.append(quotedName(field));
+    m_columns = m_rowid + QLatin1String(", ") + fields.join(QLatin1String(", "));
+
+    const QString from = QLatin1String(" FROM ") + quotedName(m_table);
+    const qint64 count = m_connection->scalar(QLatin1String("SELECT count(*)") + from).toLongLong();
+    if (count > 0) {
+        Segment all;
+        all.count = count;
+        all.firstRowid =
+            m_connection->scalar(QStringLiteral("SELECT min(%1)").arg(m_rowid) + from).toLongLong();
+        all.lastRowid =
+            m_connection->scalar(QStringLiteral("SELECT max(%1)").arg(m_rowid) + from).toLongLong();
+        all.dense = all.lastRowid - all.firstRowid + 1 == count;
+        m_keyset.push_back(all);
+        if (!all.dense) {
+            m_checkpoints[0] = all.firstRowid;
+            m_checkpoints[count - 1] = all.lastRowid;
+        }
+    }
+}
+
+LogRecordset::~LogRecordset() = default;
+
+qint64 LogRecordset::RecordCount() const
+{
+    return m_keyset.empty() ? 0 : m_keyset.back().position + m_keyset.back().count;
+}
+
+void LogRecordset::MoveNext()
+{
+    if (Eof())
+        throw StationError(noCurrentRecord());
+    ++m_position;
+}
+
+void LogRecordset::MoveLast()
+{
+    if (RecordCount() == 0)
+        throw StationError(noCurrentRecord());
+    m_position = RecordCount() - 1;
+}
+
+void LogRecordset::AddNew()
+{
+    m_edit = {};
+    m_editing = true;
+}
+
+void LogRecordset::Update(int type, bool force)
+{
+    Q_UNUSED(type);
+    Q_UNUSED(force);
+    if (!m_editing)
+        throw StationError(ErrorCode::StoreFailed, QStringLiteral("Update without AddNew."));
+    if (!m_insert) {
+        QStringList fields;
+        for (const QLatin1String field : LogFieldNames)
+            fields.append(quotedName(field));
+        m_insert = m_connection->prepare(QStringLiteral("INSERT INTO %1 (%2) VALUES (?, ?, ?, ?, ?, ?)")
+                                             .arg(quotedName(m_table), fields.join(QLatin1String(", "))));
+    }
+    QVariantList values(m_edit.begin(), m_edit.end());
+    m_connection->run(*m_insert, values);
+    const qint64 rowid = m_insert->lastInsertId().toLongLong();
+    m_insert->finish();
+    m_editing = false;
+    append(rowid);
+}
+
+void LogRecordset::append(qint64 rowid)
+{
+    if (!m_keyset.empty()) {
+        Segment &last = m_keyset.back();
+        if (last.dense && rowid == last.lastRowid + 1) {
+            last.lastRowid = rowid;
+            ++last.count;
+            return;
+        }
+    }
+    m_keyset.push_back({RecordCount(), rowid, rowid, 1, true});
+}
+
+void LogRecordset::setEditValue(int field, const QVariant &value)
+{
+    if (!m_editing)
+        throw StationError(ErrorCode::StoreFailed,
+                           QStringLiteral("Field '%1' set without AddNew.").arg(LogFieldNames.at(field)));
+    if (value.typeId() == QMetaType::QDateTime)
+        m_edit.at(field) = storedDateTime(value.toDateTime());
+    else
+        m_edit.at(field) = value;
+}
+
+QVariant LogRecordset::currentValue(int field)
+{
+    if (m_editing) {
+        const QVariant &value = m_edit.at(field);
+        if (field == TimeAndDateField) {
+            const QDateTime dateTime = parseStoredDateTime(value.toString());
+            if (dateTime.isValid())
+                return dateTime;
+        }
+        return value;
+    }
+    if (Eof())
+        throw StationError(noCurrentRecord());
+    if (!m_current || m_current->first != m_position)
+        m_current.emplace(m_position, ReadRows(m_position, 1).front());
+    return m_current->second.at(field);
+}
+
+const LogRecordset::Segment *LogRecordset::segmentAt(qint64 position) const
+{
+    auto it = std::upper_bound(m_keyset.begin(), m_keyset.end(), position,
+                               [](qint64 p, const Segment &s) { return p < s.position; });
+    if (it == m_keyset.begin())
+        return nullptr;
+    --it;
+    return position < it->position + it->count ? &*it : nullptr;
+}
+
+std::optional<qint64> LogRecordset::rowidAt(const Segment &segment, qint64 offset)
+{
+    if (segment.dense)
+        return segment.firstRowid + offset;
+    // Walk from the nearer known checkpoint; remember where we arrived.
+    auto above = m_checkpoints.lower_bound(offset);
+    if (above != m_checkpoints.end() && above->first == offset)
+        return above->second;
+    auto below = std::prev(above);
+    const QString from = QLatin1String(" FROM ") + quotedName(m_table);
+    QVariant rowid;
+    if (above == m_checkpoints.end() || offset - below->first <= above->first - offset) {
+        rowid = m_connection->scalar(
+            QStringLiteral("SELECT %1%2 WHERE %1 > ? ORDER BY %1 LIMIT 1 OFFSET ?").arg(m_rowid, from),
+            {below->second, offset - below->first - 1});
+    } else {
+        rowid = m_connection->scalar(
+            QStringLiteral("SELECT %1%2 WHERE %1 < ? ORDER BY %1 DESC LIMIT 1 OFFSET ?").arg(m_rowid, from),
+            {above->second, above->first - offset - 1});
+    }
+    if (rowid.isNull())
+        return std::nullopt;
+    if (m_checkpoints.size() >= MaxCheckpoints) {
+        const auto first = *m_checkpoints.begin();
+        const auto last = *m_checkpoints.rbegin();
+        m_checkpoints = {first, last};
+    }
+    m_checkpoints[offset] = rowid.toLongLong();
+    return rowid.toLongLong();
+}
+
+LogRecordset::Values LogRecordset::readRow(QSqlQuery &query, int column) const
+{
+    Values values;
+    for (int i = 0; i < LogFieldCount; ++i)
+        values.at(i) = query.value(column + i);
+    QVariant &dateTime = values.at(TimeAndDateField);
+    if (dateTime.typeId() == QMetaType::QString) {
+        const QDateTime parsed = parseStoredDateTime(dateTime.toString());
+        if (parsed.isValid())
+            dateTime = parsed;
+    }
+    return values;
+}
+
+void LogRecordset::readSegment(const Segment &segment, qint64 from, qint64 count, std::vector<Values> &rows,
+                               qint64 first)
+{
+    const QString table = quotedName(m_table);
+    const std::optional<qint64> start = rowidAt(segment, from);
+    if (!start)
+        return;
+    if (segment.dense) {
+        QSqlQuery query =
+            m_connection->exec(QStringLiteral("SELECT %1 FROM %2 WHERE %3 BETWEEN ? AND ? ORDER BY %3")
+                                   .arg(m_columns, table, m_rowid),
+                               {*start, *start + count - 1});
+        while (query.next()) {
+            const qint64 at = segment.position + query.value(0).toLongLong() - segment.firstRowid;
+            rows.at(at - first) = readRow(query, 1);
+        }
+        query.finish();
+        return;
+    }
+    QSqlQuery query =
+        m_connection->exec(QStringLiteral("SELECT %1 FROM %2 WHERE %3 >= ? AND %3 <= ? ORDER BY %3 LIMIT ?")
+                               .arg(m_columns, table, m_rowid),
+                           {*start, segment.lastRowid, count});
+    qint64 offset = from;
+    qint64 lastRowid = *start;
+    while (query.next()) {
+        lastRowid = query.value(0).toLongLong();
+        rows.at(segment.position + offset - first) = readRow(query, 1);
+        ++offset;
+    }
+    query.finish();
+    if (offset > from && m_checkpoints.size() < MaxCheckpoints)
+        m_checkpoints[offset - 1] = lastRowid;
+}
+
+std::vector<LogRecordset::Values> LogRecordset::ReadRows(qint64 first, qint64 count)
+{
+    const qint64 end = std::min(first + count, RecordCount());
+    std::vector<Values> rows(std::size_t(std::max<qint64>(0, end - first)));
+    for (qint64 position = std::max<qint64>(0, first); position < end;) {
+        const Segment *segment = segmentAt(position);
+        const qint64 offset = position - segment->position;
+        const qint64 n = std::min(end - position, segment->count - offset);
+        readSegment(*segment, offset, n, rows, first);
+        position += n;
+    }
+    return rows;
+}

@@ -1,0 +1,158 @@
+#pragma once
+
+#include <QLatin1String>
+#include <QSqlQuery>
+#include <QString>
+#include <QVariant>
+
+#include <array>
+#include <map>
+#include <memory>
+#include <optional>
+#include <vector>
+
+class StoreConnection;
+class LogRecordset;
+
+// Type code of a dynaset, the record set type the store opens.
+inline constexpr int dbOpenDynaset = 2;
+// Update type of a regular update.
+inline constexpr int dbUpdateRegular = 1;
+
+// The fields of a record of table log, in the order they are written and
+// listed.
+inline constexpr int LogFieldCount = 6;
+inline constexpr std::array<QLatin1String, LogFieldCount> LogFieldNames{
+    QLatin1String("Sr No"), QLatin1String("TimeAndDate"), QLatin1String("Temp1"),
+    QLatin1String("Temp2"), QLatin1String("Temp3"),       QLatin1String("Temp4")};
+inline constexpr int TimeAndDateField = 1;
+
+// One field of a record set: of its current record, or of the new record
+// while one is being edited after AddNew.
+class LogField {
+public:
+    QString Name() const { return LogFieldNames.at(m_index); }
+    // The stored value: null, text, a number, or for TimeAndDate a local
+    // date-time when the stored text has the store's date-time form.
+    QVariant Value() const;
+    // Sets the field of the new record (only between AddNew and Update).
+    // A date-time is stored as local time 'YYYY-MM-DD HH:MM:SS'.
+    void setValue(const QVariant &value);
+
+private:
+    friend class LogRecordset;
+    friend class LogFields;
+    LogField(LogRecordset &recordset, int index) : m_recordset(&recordset), m_index(index) {}
+
+    LogRecordset *m_recordset = nullptr;
+    int m_index = 0;
+};
+
+// The fields of a record set, found by name (case as SQL has it: ignored).
+class LogFields {
+public:
+    LogField &Item(const QString &name);
+    int Count() const { return LogFieldCount; }
+
+private:
+    friend class LogRecordset;
+    explicit LogFields(LogRecordset &recordset);
+
+    std::vector<LogField> m_items;
+};
+
+// A dynaset over table log: the records the table held when it was opened,
+// in the order they were appended, plus those appended through it. It keeps
+// the records' rowids, not the records: a dense run of rowids costs nothing
+// per record, and a table with gaps is searched from sparse checkpoints.
+class LogRecordset {
+public:
+    using Values = std::array<QVariant, LogFieldCount>;
+
+    ~LogRecordset();
+    LogRecordset(const LogRecordset &) = delete;
+    LogRecordset &operator=(const LogRecordset &) = delete;
+
+    // True when the record set stands after its last record. (Named Eof:
+    // EOF is a macro of the C library.)
+    bool Eof() const { return m_position >= RecordCount(); }
+    void MoveNext();
+    void MoveLast();
+    // Records in the set; 0-based position of the current record.
+    qint64 RecordCount() const;
+    qint64 AbsolutePosition() const { return m_position; }
+
+    LogFields &Fields() { return m_fields; }
+
+    // Starts a new, empty record; Update stores it as one autocommit insert,
+    // durable when Update returns.
+    void AddNew();
+    void Update(int type = dbUpdateRegular, bool force = false);
+
+    // Values of count records from position first on, without moving; a
+    // record another program deleted meanwhile reads as nulls.
+    std::vector<Values> ReadRows(qint64 first, qint64 count);
+
+private:
+    friend class LogDatabase;
+    friend class LogField;
+    // A run of records whose positions map to rowids: one by one when dense,
+    // through checkpoints otherwise.
+    struct Segment {
+        qint64 position = 0;
+        qint64 firstRowid = 0;
+        qint64 lastRowid = 0;
+        qint64 count = 0;
+        bool dense = true;
+    };
+
+    LogRecordset(std::shared_ptr<StoreConnection> connection, QString table, QString rowid);
+
+    const Segment *segmentAt(qint64 position) const;
+    std::optional<qint64> rowidAt(const Segment &segment, qint64 offset);
+    void readSegment(const Segment &segment, qint64 from, qint64 count, std::vector<Values> &rows,
+                     qint64 first);
+    Values readRow(QSqlQuery &query, int column) const;
+    QVariant currentValue(int field);
+    void setEditValue(int field, const QVariant &value);
+    void append(qint64 rowid);
+
+    std::shared_ptr<StoreConnection> m_connection;
+    QString m_table;
+    QString m_rowid;
+    QString m_columns; // the rowid and the six fields, quoted
+    std::vector<Segment> m_keyset;
+    std::map<qint64, qint64> m_checkpoints; // offset in a sparse segment -> rowid
+    qint64 m_position = 0;
+    std::optional<std::pair<qint64, Values>> m_current;
+    bool m_editing = false;
+    Values m_edit;
+    std::optional<QSqlQuery> m_insert;
+    LogFields m_fields{*this};
+};
+
+// The open store file.
+class LogDatabase {
+public:
+    // Opens an existing store file for shared reading and writing; never
+    // creates anything. Checks that it is a database with the table log and
+    // its six fields before it sets write-ahead logging and full
+    // synchronisation (both read back).
+    static std::unique_ptr<LogDatabase> OpenDatabase(const QString &path);
+    ~LogDatabase();
+
+    const QString &Name() const;
+    std::shared_ptr<LogRecordset> OpenRecordset(const QString &name, int type = dbOpenDynaset);
+    // Runs a statement; "Delete * from T" runs as DELETE FROM T.
+    void Execute(const QString &statement);
+
+private:
+    explicit LogDatabase(std::shared_ptr<StoreConnection> connection);
+
+    std::shared_ptr<StoreConnection> m_connection;
+};
+
+// Checks that table exists in the store and has the six fields; throws the
+// station's error naming the path, table or field. Returns the table's
+// column names.
+QStringList checkLogTable(const StoreConnection &connection, const QString &table);

@@ -1,0 +1,114 @@
+#include "recordlog/storeconnection.h"
+
+#include <QFileInfo>
+#include <QSqlDatabase>
+#include <QUrl>
+#include <QUuid>
+
+namespace {
+
+// SQLite's primary result codes that the station tells apart.
+constexpr int SqliteBusy = 5;
+constexpr int SqliteLocked = 6;
+constexpr int SqliteCantOpen = 14;
+constexpr int SqliteNotADb = 26;
+
+constexpr int BusyTimeoutMs = 5000;
+
+} // namespace
+
+QString storeUri(const QString &path, StoreConnection::Mode mode)
+{
+    // A file URL encodes '?', '#', '%', spaces and non-ASCII characters, which
+    // SQLite decodes again; "mode" keeps SQLite from creating the file.
+    const QString url = QUrl::fromLocalFile(QFileInfo(path).absoluteFilePath()).toString(QUrl::FullyEncoded);
+    return url + (mode == StoreConnection::Mode::ReadOnly ? QStringLiteral("?mode=ro")
+                                                          : QStringLiteral("?mode=rw"));
+}
+
+QString quotedName(const QString &name)
+{
+    QString quoted = name;
+    quoted.replace(QLatin1Char('"'), QStringLiteral("\"\""));
+    return QLatin1Char('"') + quoted + QLatin1Char('"');
+}
+
+StoreConnection::StoreConnection(const QString &path, Mode mode)
+    : m_path(path),
+      m_name(QStringLiteral("quillfern-store-") + QUuid::createUuid().toString(QUuid::WithoutBraces))
+{
+    QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), m_name);
+    db.setDatabaseName(storeUri(path, mode));
+    db.setConnectOptions(QStringLiteral("QSQLITE_OPEN_URI;QSQLITE_BUSY_TIMEOUT=%1").arg(BusyTimeoutMs));
+    if (!db.open()) {
+        const Error e = error(db.lastError());
+        db = QSqlDatabase();
+        QSqlDatabase::removeDatabase(m_name);
+        throw StationError(e);
+    }
+}
+
+StoreConnection::~StoreConnection()
+{
+    {
+        QSqlDatabase db = QSqlDatabase::database(m_name, false);
+        db.close();
+    }
+    QSqlDatabase::removeDatabase(m_name);
+}
+
+QSqlQuery StoreConnection::prepare(const QString &sql) const
+{
+    QSqlQuery query(QSqlDatabase::database(m_name, false));
+    query.setForwardOnly(true);
+    if (!query.prepare(sql))
+        throw StationError(error(query.lastError()));
+    return query;
+}
+
+void StoreConnection::run(QSqlQuery &query, const QVariantList &values) const
+{
+    for (qsizetype i = 0; i < values.size(); ++i)
+        query.bindValue(int(i), values.at(i));
+    if (!query.exec())
+        throw StationError(error(query.lastError()));
+}
+
+QSqlQuery StoreConnection::exec(const QString &sql, const QVariantList &values) const
+{
+    QSqlQuery query = prepare(sql);
+    run(query, values);
+    return query;
+}
+
+QVariant StoreConnection::scalar(const QString &sql, const QVariantList &values) const
+{
+    QSqlQuery query = exec(sql, values);
+    QVariant value;
+    if (query.next())
+        value = query.value(0);
+    query.finish();
+    return value;
+}
+
+Error StoreConnection::error(const QSqlError &sqlError) const
+{
+    const int code =
+        sqlError.nativeErrorCode().toInt() & 0xff; // extended codes carry the primary one in the low byte
+    const QString detail = sqlError.databaseText().isEmpty() ? sqlError.text() : sqlError.databaseText();
+    switch (code) {
+    case SqliteCantOpen:
+        if (!QFileInfo::exists(m_path))
+            return {ErrorCode::StoreMissing, QStringLiteral("Store file not found: %1").arg(m_path)};
+        return {ErrorCode::StoreFailed,
+                QStringLiteral("Cannot open the store file %1: %2").arg(m_path, detail)};
+    case SqliteNotADb:
+        return {ErrorCode::StoreNotDatabase, QStringLiteral("Not a database file: %1").arg(m_path)};
+    case SqliteBusy:
+    case SqliteLocked:
+        return {ErrorCode::StoreBusy,
+                QStringLiteral("The store file %1 is locked by another program: %2").arg(m_path, detail)};
+    default:
+        return {ErrorCode::StoreFailed, QStringLiteral("Store file %1: %2").arg(m_path, detail)};
+    }
+}

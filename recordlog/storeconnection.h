@@ -1,0 +1,51 @@
+#pragma once
+
+#include "common/error.h"
+
+#include <QSqlError>
+#include <QSqlQuery>
+#include <QString>
+#include <QVariant>
+
+// One Qt SQL connection to a store file under a connection name of its own;
+// the connection is removed again when the object goes. The file is opened as
+// a URI, so that a path with spaces or any other characters works and a
+// missing file is never created behind the caller's back.
+class StoreConnection {
+public:
+    enum class Mode {
+        ReadWrite, // the file must exist
+        ReadOnly,  // the file must exist; nothing is written
+    };
+
+    explicit StoreConnection(const QString &path, Mode mode = Mode::ReadWrite);
+    ~StoreConnection();
+    StoreConnection(const StoreConnection &) = delete;
+    StoreConnection &operator=(const StoreConnection &) = delete;
+
+    const QString &path() const { return m_path; }
+    const QString &connectionName() const { return m_name; }
+
+    // Prepares and runs one statement with its values bound in order. The
+    // query comes back active (forward only) for reading its rows.
+    QSqlQuery exec(const QString &sql, const QVariantList &values = {}) const;
+    // The first column of the first row, or a null value when there is none.
+    QVariant scalar(const QString &sql, const QVariantList &values = {}) const;
+    // Prepares a statement for repeated use.
+    QSqlQuery prepare(const QString &sql) const;
+    // Runs a prepared statement with the values bound in order.
+    void run(QSqlQuery &query, const QVariantList &values) const;
+
+    // The station's error for a failure of the engine on this store.
+    Error error(const QSqlError &sqlError) const;
+
+private:
+    QString m_path;
+    QString m_name;
+};
+
+// The SQLite URI that opens path without ever creating it.
+QString storeUri(const QString &path, StoreConnection::Mode mode);
+
+// Quotes an identifier for SQL ("Sr No" -> "\"Sr No\"").
+QString quotedName(const QString &name);
