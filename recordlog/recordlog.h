@@ -5,9 +5,11 @@
 #include "recordlog/flexgrid.h"
 #include "recordlog/logstore.h"
 
+#include <QDateTime>
 #include <QString>
 
 #include <array>
+#include <functional>
 #include <memory>
 
 // The record log of the window: the grid fg with its total label, the
@@ -27,11 +29,19 @@ public:
     FlexGrid &fg() { return m_fg; }
     TextValue &totalrec() { return m_totalrec; }
 
+    // The local clock the commit reads (tests set their own).
+    void setClock(std::function<QDateTime()> clock) { m_clock = std::move(clock); }
+
 private:
+    QString storePath() const;
+    LogDatabase &logDb();
+    LogRecordset &logRs();
+
     QString m_appDir;
     MessageBoxes &m_boxes;
     FlexGrid m_fg;
     TextValue m_totalrec;
     std::unique_ptr<LogDatabase> m_logDb;
-    std::unique_ptr<LogRecordset> m_logRs;
+    std::shared_ptr<LogRecordset> m_logRs; // shared with the grid's listing
+    std::function<QDateTime()> m_clock = [] { return QDateTime::currentDateTime(); };
 };

@@ -1,0 +1,122 @@
+#include "recordlog/recordlog.h"
+
+#include "recordlog/leadingnumber.h"
+#include "recordlog/loglisting.h"
+#include "recordlog/storetext.h"
+
+#include <QDir>
+
+#include <limits>
+
+namespace {
+
+const std::array<QString, 6> HeaderTexts{QStringLiteral("Sr No"), QStringLiteral("Time And Date"),
+                                         QStringLiteral("Temp1"), QStringLiteral("Temp2"),
+                                         QStringLiteral("Temp3"), QStringLiteral("Temp4")};
+constexpr std::array<int, 6> ColWidths{700, 2000, 900, 900, 900, 900};
+constexpr int TempCols = 4;
+constexpr int FirstTempCol = 2;
+
+QString totalText(qint64 count)
+{
+    return QStringLiteral("Total Records: ") + QString::number(count);
+}
+
+} // namespace
+
+RecordLog::RecordLog(QString appDir, MessageBoxes &boxes) : m_appDir(std::move(appDir)), m_boxes(boxes)
+{
+}
+
+QString RecordLog::storePath() const
+{
+    return QDir(m_appDir).filePath(QStringLiteral("velk.mdb"));
+}
+
+LogDatabase &RecordLog::logDb()
+{
+    if (!m_logDb)
+        throw StationError(ErrorCode::StoreFailed, QStringLiteral("The log store is not open."));
+    return *m_logDb;
+}
+
+LogRecordset &RecordLog::logRs()
+{
+    if (!m_logRs)
+        throw StationError(ErrorCode::StoreFailed, QStringLiteral("The log store is not open."));
+    return *m_logRs;
+}
+
+void RecordLog::setFlex()
+{
+    m_logDb = LogDatabase::OpenDatabase(storePath());
+    m_logRs = m_logDb->OpenRecordset(QStringLiteral("log"), dbOpenDynaset);
+
+    for (int c = 0; c < 6; ++c)
+        m_fg.setTextMatrix(0, c, HeaderTexts.at(c));
+    for (int c = 0; c < 6; ++c)
+        m_fg.setColWidth(c, ColWidths.at(c));
+    for (int c = 0; c < 6; ++c) {
+        m_fg.setRow(0);
+        m_fg.setCol(c);
+        m_fg.setCellFontBold(true);
+        m_fg.setColAlignment(c, FlexGrid::AlignCenterTop);
+    }
+}
+
+void RecordLog::fillGrid()
+{
+    // Every record from where logRs stands to its end, each in its own row
+    // with the one empty row after the last. The grid reads the rows from the
+    // store as they are shown, so a store of millions lists at once.
+    if (logRs().Eof())
+        return; // an empty table writes nothing; the total keeps its caption
+    m_fg.listRecords(std::make_shared<LogListing>(m_logRs, m_logRs->AbsolutePosition()));
+    m_totalrec.setText(totalText(m_fg.Rows() - 2));
+    m_logRs->MoveLast();
+    m_logRs->MoveNext(); // the listing leaves logRs at its end
+}
+
+void RecordLog::Command1_Click()
+{
+    const int answer = m_boxes.msgBox(
+        QStringLiteral("Continuing this will lead to all the data erased. Do you want to continue?"),
+        MsgStyle::YesNo + MsgStyle::Critical + MsgStyle::DefaultButton2, QStringLiteral("Confirmation Box"));
+    if (answer == MsgAnswer::Yes)
+        delRec();
+}
+
+void RecordLog::delRec()
+{
+    logDb().Execute(QStringLiteral("Delete * from log"));
+    m_fg.Clear();
+    m_fg.setRows(2);
+    setFlex();
+    m_totalrec.setText(QStringLiteral("Total Records: 0"));
+}
+
+void RecordLog::commit(const std::array<QString, 4> &label1)
+{
+    LogRecordset &rs = logRs();
+    if (m_fg.Rows() == std::numeric_limits<int>::max())
+        throw StationError(ErrorCode::Overflow, QStringLiteral("Overflow"));
+
+    const int r = m_fg.Rows() - 1;
+    m_fg.setTextMatrix(r, 0, QString::number(r));
+    m_fg.setTextMatrix(r, 1, dateTimeText(m_clock()));
+    for (int k = 0; k < TempCols; ++k)
+        m_fg.setTextMatrix(r, FirstTempCol + k, label1.at(k));
+    m_totalrec.setText(totalText(r));
+
+    rs.AddNew();
+    rs.Fields().Item(QStringLiteral("Sr No")).setValue(QString::number(r));
+    rs.Fields().Item(QStringLiteral("TimeAndDate")).setValue(m_clock());
+    for (int k = 0; k < TempCols; ++k) {
+        rs.Fields()
+            .Item(QStringLiteral("Temp%1").arg(k + 1))
+            .setValue(leadingNumber(m_fg.TextMatrix(r, FirstTempCol + k)));
+    }
+    rs.Update(dbUpdateRegular, false);
+
+    m_fg.setRows(m_fg.Rows() + 1);
+}
