@@ -8,8 +8,8 @@
 
 #include <QSignalSpy>
 #include <QTemporaryDir>
-#include <QTimer>
 #include <QTest>
+#include <QTimer>
 
 #include <chrono>
 #include <memory>
