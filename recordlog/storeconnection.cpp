@@ -17,13 +17,12 @@ constexpr int BusyTimeoutMs = 5000;
 
 } // namespace
 
-QString storeUri(const QString &path, StoreConnection::Mode mode)
+QString storeUri(const QString &path)
 {
     // A file URL encodes '?', '#', '%', spaces and non-ASCII characters, which
     // SQLite decodes again; "mode" keeps SQLite from creating the file.
     const QString url = QUrl::fromLocalFile(QFileInfo(path).absoluteFilePath()).toString(QUrl::FullyEncoded);
-    return url + (mode == StoreConnection::Mode::ReadOnly ? QStringLiteral("?mode=ro")
-                                                          : QStringLiteral("?mode=rw"));
+    return url + QStringLiteral("?mode=rw");
 }
 
 QString quotedName(const QString &name)
@@ -33,12 +32,12 @@ QString quotedName(const QString &name)
     return QLatin1Char('"') + quoted + QLatin1Char('"');
 }
 
-StoreConnection::StoreConnection(const QString &path, Mode mode)
+StoreConnection::StoreConnection(const QString &path)
     : m_path(path),
       m_name(QStringLiteral("quillfern-store-") + QUuid::createUuid().toString(QUuid::WithoutBraces))
 {
     QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), m_name);
-    db.setDatabaseName(storeUri(path, mode));
+    db.setDatabaseName(storeUri(path));
     db.setConnectOptions(QStringLiteral("QSQLITE_OPEN_URI;QSQLITE_BUSY_TIMEOUT=%1").arg(BusyTimeoutMs));
     if (!db.open()) {
         const Error e = error(db.lastError());

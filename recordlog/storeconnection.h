@@ -13,12 +13,8 @@
 // missing file is never created behind the caller's back.
 class StoreConnection {
 public:
-    enum class Mode {
-        ReadWrite, // the file must exist
-        ReadOnly,  // the file must exist; nothing is written
-    };
-
-    explicit StoreConnection(const QString &path, Mode mode = Mode::ReadWrite);
+    // Opens the existing file at path for reading and writing.
+    explicit StoreConnection(const QString &path);
     ~StoreConnection();
     StoreConnection(const StoreConnection &) = delete;
     StoreConnection &operator=(const StoreConnection &) = delete;
@@ -44,8 +40,9 @@ private:
     QString m_name;
 };
 
-// The SQLite URI that opens path without ever creating it.
-QString storeUri(const QString &path, StoreConnection::Mode mode);
+// The SQLite URI that opens path for reading and writing without ever
+// creating it.
+QString storeUri(const QString &path);
 
 // Quotes an identifier for SQL ("Sr No" -> "\"Sr No\"").
 QString quotedName(const QString &name);

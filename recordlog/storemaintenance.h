@@ -1,0 +1,35 @@
+#pragma once
+
+#include <QIODevice>
+#include <QString>
+#include <QStringList>
+
+#include <functional>
+
+// Work on a store file outside the station: making it, filling it with
+// synthetic records, exporting and checking it. Errors are StationErrors.
+
+// The store file of an application directory.
+QString storeFilePath(const QString &dir);
+
+enum class CreateResult { Created, AlreadyExists };
+
+// Makes the store file with an empty table log. A file that exists is left
+// as it is. A failure leaves no file behind.
+CreateResult createStore(const QString &path);
+
+// Appends count synthetic records to an existing store, in batched
+// transactions: serial numbers go on from the records already there, one
+// second apart up to the current local time. progress, when given, hears the
+// records written so far after each batch.
+void fillStore(const QString &path, qint64 count, const std::function<void(qint64)> &progress = {});
+
+// Writes every record as CSV (RFC 4180): a header row with the six field
+// names, date-times in ISO 8601 form, numbers in C form at full precision,
+// lines ended by CR LF.
+void exportStore(const QString &path, QIODevice &out);
+
+// Runs SQLite's integrity check and checks table log and its six fields.
+// Returns the problems found; none means the store is sound. A file that
+// cannot be opened as a database raises its error.
+QStringList checkStore(const QString &path);

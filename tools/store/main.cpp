@@ -1,0 +1,133 @@
+// quillfern-store: makes, fills, exports and checks the station's log store.
+
+#include "common/error.h"
+#include "recordlog/storemaintenance.h"
+
+#include <QCommandLineParser>
+#include <QCoreApplication>
+#include <QFile>
+#include <QTextStream>
+
+#include <cstdio>
+
+namespace {
+
+namespace Exit {
+constexpr int Ok = 0;
+constexpr int Usage = 1;
+constexpr int StoreUnusable = 2; // missing, not a database, or locked
+constexpr int AlreadyExists = 3;
+constexpr int CheckFailed = 4;
+constexpr int Failed = 5;
+} // namespace Exit
+
+const char *const Description =
+    "Makes, fills, exports and checks the station's log store velk.mdb.\n"
+    "\n"
+    "Commands (DIR defaults to this program's own directory):\n"
+    "  create [DIR]   make DIR/velk.mdb with an empty table log; refuses when it exists\n"
+    "  export [DIR]   write the records as CSV to standard output\n"
+    "  fill N [DIR]   append N synthetic records\n"
+    "  check [DIR]    run the integrity check and check table log and its fields\n"
+    "\n"
+    "Exit status:\n"
+    "  0  done; for check: the store is sound\n"
+    "  1  wrong command line\n"
+    "  2  the store cannot be used: missing, not a database, or locked\n"
+    "  3  create: the store file already exists (nothing was changed)\n"
+    "  4  check: problems were found (listed on standard error)\n"
+    "  5  any other failure";
+
+void printError(const QString &text)
+{
+    QTextStream(stderr) << "quillfern-store: " << text << Qt::endl;
+}
+
+int storeErrorExit(const StationError &e)
+{
+    printError(QStringLiteral("%1 (error %2)").arg(e.error().description).arg(e.error().number));
+    switch (e.error().number) {
+    case ErrorCode::StoreMissing:
+    case ErrorCode::StoreNotDatabase:
+    case ErrorCode::StoreBusy:
+    case ErrorCode::TableMissing:
+    case ErrorCode::FieldMissing:
+        return Exit::StoreUnusable;
+    default:
+        return Exit::Failed;
+    }
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    QCoreApplication app(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("quillfern-store"));
+
+    QCommandLineParser parser;
+    parser.setApplicationDescription(QString::fromLatin1(Description));
+    parser.addHelpOption();
+    parser.addPositionalArgument(QStringLiteral("command"), QStringLiteral("create, export, fill or check"));
+    parser.addPositionalArgument(QStringLiteral("args"), QStringLiteral("N for fill, then DIR"),
+                                 QStringLiteral("[N] [DIR]"));
+    parser.process(app);
+
+    QStringList args = parser.positionalArguments();
+    if (args.isEmpty()) {
+        printError(QStringLiteral("no command given; see --help"));
+        return Exit::Usage;
+    }
+    const QString command = args.takeFirst();
+    qint64 count = 0;
+    if (command == QLatin1String("fill")) {
+        bool ok = false;
+        count = args.isEmpty() ? -1 : args.takeFirst().toLongLong(&ok);
+        if (!ok || count < 0) {
+            printError(QStringLiteral("fill needs a record count N >= 0"));
+            return Exit::Usage;
+        }
+    }
+    if (args.size() > 1) {
+        printError(QStringLiteral("too many arguments; see --help"));
+        return Exit::Usage;
+    }
+    const QString dir = args.isEmpty() ? QCoreApplication::applicationDirPath() : args.first();
+    const QString path = storeFilePath(dir);
+
+    try {
+        if (command == QLatin1String("create")) {
+            if (createStore(path) == CreateResult::AlreadyExists) {
+                printError(QStringLiteral("%1 already exists; nothing was changed").arg(path));
+                return Exit::AlreadyExists;
+            }
+            return Exit::Ok;
+        }
+        if (command == QLatin1String("export")) {
+            QFile out;
+            if (!out.open(stdout, QIODevice::WriteOnly)) {
+                printError(QStringLiteral("cannot write to standard output"));
+                return Exit::Failed;
+            }
+            exportStore(path, out);
+            return Exit::Ok;
+        }
+        if (command == QLatin1String("fill")) {
+            fillStore(path, count);
+            return Exit::Ok;
+        }
+        if (command == QLatin1String("check")) {
+            const QStringList problems = checkStore(path);
+            for (const QString &problem : problems)
+                printError(problem);
+            if (!problems.isEmpty())
+                return Exit::CheckFailed;
+            QTextStream(stdout) << path << ": ok" << Qt::endl;
+            return Exit::Ok;
+        }
+    } catch (const StationError &e) {
+        return storeErrorExit(e);
+    }
+    printError(QStringLiteral("unknown command '%1'; see --help").arg(command));
+    return Exit::Usage;
+}
