@@ -1,0 +1,17 @@
+// libFuzzer entry: random scripts of arrivals and events through the
+// receive handler; a broken invariant aborts with its description.
+
+#include "parserfuzz.h"
+
+#include <cstdio>
+#include <cstdlib>
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size)
+{
+    const QString error = fuzzParser(data, size);
+    if (!error.isEmpty()) {
+        std::fprintf(stderr, "invariant broken: %s\n", qPrintable(error));
+        std::abort();
+    }
+    return 0;
+}
