@@ -271,7 +271,7 @@ QVariant FlexGrid::data(const QModelIndex &index, int role) const
             const QString text = cellText(row, col);
             if (role == Qt::DisplayRole)
                 return text;
-            return QVariant::fromValue(alignment(m_colAlignment.at(col), text));
+            return int(alignment(m_colAlignment.at(col), text).toInt());
         } catch (const StationError &e) {
             // A view cannot take an exception: show nothing and report once.
             if (!m_readFailed) {
@@ -303,7 +303,7 @@ QVariant FlexGrid::headerData(int section, Qt::Orientation orientation, int role
     case Qt::DisplayRole:
         return cellText(0, section);
     case Qt::TextAlignmentRole:
-        return QVariant::fromValue(alignment(m_colAlignment.at(section), cellText(0, section)));
+        return int(alignment(m_colAlignment.at(section), cellText(0, section)).toInt());
     case Qt::FontRole:
         if (isBold(0, section)) {
             QFont font;

@@ -1,0 +1,260 @@
+#include "recordlog/flexgridview.h"
+
+#include <QHeaderView>
+#include <QKeyEvent>
+#include <QScrollBar>
+
+#include <algorithm>
+
+// The rows of the grid that the table sees: count rows from view row top on.
+class FlexGridWindow : public QAbstractTableModel {
+public:
+    explicit FlexGridWindow(FlexGrid &grid, QObject *parent) : QAbstractTableModel(parent), m_grid(grid)
+    {
+        connect(&grid, &QAbstractItemModel::dataChanged, this, &FlexGridWindow::gridDataChanged);
+        connect(&grid, &QAbstractItemModel::headerDataChanged, this, &QAbstractItemModel::headerDataChanged);
+        connect(&grid, &QAbstractItemModel::rowsInserted, this, &FlexGridWindow::refresh);
+        connect(&grid, &QAbstractItemModel::rowsRemoved, this, &FlexGridWindow::refresh);
+        connect(&grid, &QAbstractItemModel::modelReset, this, &FlexGridWindow::refresh);
+    }
+
+    int top() const { return m_top; }
+    int total() const { return m_grid.rowCount(); }
+
+    void setShape(int top, int capacity)
+    {
+        m_top = std::clamp(top, 0, std::max(0, total() - 1));
+        m_capacity = std::max(1, capacity);
+        refresh();
+    }
+
+    void setLook(const QFont &font, const QBrush &fixedBack, const QBrush &fixedText)
+    {
+        m_font = font;
+        m_fixedBack = fixedBack;
+        m_fixedText = fixedText;
+        if (m_count > 0)
+            Q_EMIT dataChanged(index(0, 0), index(m_count - 1, columnCount() - 1));
+    }
+
+    int rowCount(const QModelIndex &parent = {}) const override { return parent.isValid() ? 0 : m_count; }
+    int columnCount(const QModelIndex &parent = {}) const override
+    {
+        return parent.isValid() ? 0 : m_grid.Cols();
+    }
+
+    QVariant data(const QModelIndex &index, int role) const override
+    {
+        if (!index.isValid())
+            return {};
+        const bool fixed = index.column() < FlexGrid::FixedCols;
+        if (role == Qt::BackgroundRole)
+            return fixed ? QVariant(m_fixedBack) : QVariant();
+        if (role == Qt::ForegroundRole)
+            return fixed ? QVariant(m_fixedText) : QVariant();
+        const QVariant value = m_grid.data(m_grid.index(m_top + index.row(), index.column()), role);
+        if (role == Qt::FontRole && value.isValid())
+            return value.value<QFont>().resolve(m_font);
+        return value;
+    }
+
+    QVariant headerData(int section, Qt::Orientation orientation, int role) const override
+    {
+        const QVariant value = m_grid.headerData(section, orientation, role);
+        if (role == Qt::FontRole && value.isValid())
+            return value.value<QFont>().resolve(m_font);
+        return value;
+    }
+
+    Qt::ItemFlags flags(const QModelIndex &index) const override
+    {
+        return index.isValid() ? Qt::ItemIsEnabled : Qt::NoItemFlags;
+    }
+
+private:
+    void gridDataChanged(const QModelIndex &topLeft, const QModelIndex &bottomRight, const QList<int> &roles)
+    {
+        const int first = std::max(topLeft.row(), m_top) - m_top;
+        const int last = std::min(bottomRight.row(), m_top + m_count - 1) - m_top;
+        if (first <= last)
+            Q_EMIT dataChanged(index(first, topLeft.column()), index(last, bottomRight.column()), roles);
+    }
+
+    // Brings the window's row count in line with the grid and the shape, and
+    // tells the table that every row it shows may have changed.
+    void refresh()
+    {
+        m_top = std::clamp(m_top, 0, std::max(0, total() - 1));
+        const int count = std::clamp(total() - m_top, 0, m_capacity);
+        if (count > m_count) {
+            beginInsertRows({}, m_count, count - 1);
+            m_count = count;
+            endInsertRows();
+        } else if (count < m_count) {
+            beginRemoveRows({}, count, m_count - 1);
+            m_count = count;
+            endRemoveRows();
+        }
+        if (m_count > 0)
+            Q_EMIT dataChanged(index(0, 0), index(m_count - 1, columnCount() - 1));
+    }
+
+    FlexGrid &m_grid;
+    int m_top = 0;
+    int m_capacity = 1;
+    int m_count = 0;
+    QFont m_font;
+    QBrush m_fixedBack;
+    QBrush m_fixedText;
+};
+
+FlexGridView::FlexGridView(FlexGrid &grid, QWidget *parent)
+    : QTableView(parent), m_grid(grid), m_window(new FlexGridWindow(grid, this))
+{
+    setModel(m_window);
+    setSelectionMode(QAbstractItemView::NoSelection);
+    setEditTriggers(QAbstractItemView::NoEditTriggers);
+    setWordWrap(false);
+    setCornerButtonEnabled(false);
+    setVerticalScrollMode(QAbstractItemView::ScrollPerItem);
+    setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+
+    verticalHeader()->hide();
+    verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+    horizontalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+    horizontalHeader()->setHighlightSections(false);
+    horizontalHeader()->setSectionsClickable(false);
+    horizontalHeader()->setMinimumSectionSize(0);
+
+    connect(&grid, &FlexGrid::columnFormatChanged, this, [this] { applyColumnWidths(); });
+    connect(&grid, &QAbstractItemModel::rowsInserted, this, &FlexGridView::syncScrollBar);
+    connect(&grid, &QAbstractItemModel::rowsRemoved, this, &FlexGridView::syncScrollBar);
+    connect(&grid, &QAbstractItemModel::modelReset, this, &FlexGridView::syncScrollBar);
+
+    applyFont();
+    applyColumnWidths();
+}
+
+FlexGridView::~FlexGridView() = default;
+
+int FlexGridView::topRow() const
+{
+    return m_window->top() + FlexGrid::FixedRows;
+}
+
+void FlexGridView::setTopRow(int row)
+{
+    moveTo(row - FlexGrid::FixedRows);
+    syncScrollBar();
+}
+
+int FlexGridView::visibleRows() const
+{
+    return std::max(1, viewport()->height() / m_rowHeight);
+}
+
+void FlexGridView::moveTo(int top)
+{
+    const int capacity = viewport()->height() / m_rowHeight + 2;
+    m_window->setShape(std::clamp(top, 0, std::max(0, m_window->total() - visibleRows())), capacity);
+}
+
+void FlexGridView::syncScrollBar()
+{
+    moveTo(m_window->top());
+    m_syncing = true;
+    QScrollBar *bar = verticalScrollBar();
+    bar->setRange(0, std::max(0, m_window->total() - visibleRows()));
+    bar->setPageStep(visibleRows());
+    bar->setSingleStep(1);
+    bar->setValue(m_window->top());
+    m_syncing = false;
+}
+
+void FlexGridView::updateGeometries()
+{
+    // The table sizes its scroll bar for the few rows it sees; the grid's
+    // range replaces it.
+    m_syncing = true;
+    QTableView::updateGeometries();
+    m_syncing = false;
+    syncScrollBar();
+}
+
+void FlexGridView::scrollContentsBy(int dx, int dy)
+{
+    if (dx != 0)
+        QTableView::scrollContentsBy(dx, 0);
+    if (dy != 0 && !m_syncing)
+        moveTo(verticalScrollBar()->value());
+}
+
+void FlexGridView::scrollTo(const QModelIndex &index, ScrollHint hint)
+{
+    Q_UNUSED(hint);
+    if (!index.isValid())
+        return;
+    const int row = index.row(); // a row of the window
+    if (row >= visibleRows())
+        verticalScrollBar()->setValue(m_window->top() + row - visibleRows() + 1);
+}
+
+void FlexGridView::resizeEvent(QResizeEvent *event)
+{
+    QTableView::resizeEvent(event);
+    syncScrollBar();
+}
+
+void FlexGridView::keyPressEvent(QKeyEvent *event)
+{
+    QScrollBar *bar = verticalScrollBar();
+    const bool control = event->modifiers() & Qt::ControlModifier;
+    switch (event->key()) {
+    case Qt::Key_Up:
+        bar->triggerAction(QAbstractSlider::SliderSingleStepSub);
+        break;
+    case Qt::Key_Down:
+        bar->triggerAction(QAbstractSlider::SliderSingleStepAdd);
+        break;
+    case Qt::Key_PageUp:
+        bar->triggerAction(QAbstractSlider::SliderPageStepSub);
+        break;
+    case Qt::Key_PageDown:
+        bar->triggerAction(QAbstractSlider::SliderPageStepAdd);
+        break;
+    case Qt::Key_Home:
+    case Qt::Key_End:
+        if (!control)
+            return QTableView::keyPressEvent(event);
+        bar->triggerAction(event->key() == Qt::Key_Home ? QAbstractSlider::SliderToMinimum
+                                                        : QAbstractSlider::SliderToMaximum);
+        break;
+    default:
+        return QTableView::keyPressEvent(event);
+    }
+    event->accept();
+}
+
+void FlexGridView::changeEvent(QEvent *event)
+{
+    QTableView::changeEvent(event);
+    if (event->type() == QEvent::FontChange || event->type() == QEvent::PaletteChange)
+        applyFont();
+}
+
+void FlexGridView::applyFont()
+{
+    m_rowHeight = std::max(16, fontMetrics().height() + 3);
+    verticalHeader()->setMinimumSectionSize(0);
+    verticalHeader()->setDefaultSectionSize(m_rowHeight);
+    horizontalHeader()->setFixedHeight(m_rowHeight);
+    horizontalHeader()->setFont(font());
+    m_window->setLook(font(), palette().button(), palette().buttonText());
+    syncScrollBar();
+}
+
+void FlexGridView::applyColumnWidths()
+{
+    for (int c = 0; c < m_grid.Cols(); ++c)
+        horizontalHeader()->resizeSection(c, m_grid.ColWidth(c) / FlexGrid::TwipsPerPixel);
+}
