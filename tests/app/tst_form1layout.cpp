@@ -1,4 +1,5 @@
 #include "app/form1.h"
+#include "recordlog/flexgridview.h"
 
 #include <QAbstractButton>
 #include <QApplication>
@@ -19,7 +20,11 @@ class TestForm1Layout : public QObject {
     Q_OBJECT
 
 private Q_SLOTS:
-    void initTestCase() { m_form = std::make_unique<Form1>(); }
+    void initTestCase()
+    {
+        m_form =
+            std::make_unique<Form1>([this](QWidget *parent) { return new FlexGridView(m_grid, parent); });
+    }
     void cleanupTestCase() { m_form.reset(); }
     void controls_data();
     void controls();
@@ -32,6 +37,7 @@ private Q_SLOTS:
 private:
     Form1 &theForm() { return *m_form; }
 
+    FlexGrid m_grid;
     std::unique_ptr<Form1> m_form;
     QStringList m_checked;
 };

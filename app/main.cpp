@@ -1,0 +1,40 @@
+// The operator station: one window over the serial link and the log store.
+
+#include "acquisition/qtserialcomm.h"
+#include "app/defaulterrorreport.h"
+#include "app/qtmessageboxes.h"
+#include "app/station.h"
+
+#include <QApplication>
+
+#include <cstdio>
+#include <cstdlib>
+
+namespace {
+// Ends the program at once: no handler and no destructor runs. Every record
+// is already durable, and the system releases the port.
+[[noreturn]] void endProcess(int status)
+{
+    std::fflush(nullptr);
+    std::_Exit(status);
+}
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    QApplication app(argc, argv);
+    // The application's name only; a display name would be appended to the
+    // title of every window.
+    QApplication::setApplicationName(applicationTitle());
+    const QString appDir = QCoreApplication::applicationDirPath();
+
+    QtMessageBoxes boxes;
+    DefaultErrorReport report(boxes, stderr, endProcess);
+    QtSerialComm comm(appDir);
+    Station station(comm, appDir, boxes, report, endProcess);
+    boxes.setOwner(&station.form());
+
+    station.Form_Load();
+    station.form().show();
+    return QApplication::exec();
+}

@@ -1,0 +1,135 @@
+#include "app/station.h"
+
+#include "recordlog/flexgridview.h"
+
+#include <QAbstractButton>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMetaObject>
+#include <QScrollBar>
+#include <QSignalBlocker>
+
+#include <stdexcept>
+#include <utility>
+
+namespace {
+template <typename Widget> Widget *designed(const Form1 &form, const QString &name)
+{
+    auto *widget = form.control<Widget>(name);
+    if (!widget)
+        throw std::logic_error("the window lacks a designed control");
+    return widget;
+}
+} // namespace
+
+Station::Station(SerialComm &comm, const QString &appDir, MessageBoxes &boxes, ErrorReport &report,
+                 std::function<void(int)> endProcess)
+    : m_comm(comm), m_boxes(boxes), m_report(report), m_endProcess(std::move(endProcess)),
+      m_link(comm, boxes), m_parser(comm), m_log(appDir, boxes),
+      m_relay(
+          comm, [this] { return m_parser.pollChannel(); }, boxes),
+      m_form([this](QWidget *parent) { return new FlexGridView(m_log.fg(), parent); })
+{
+    // A completed frame becomes a record of the grid and the store.
+    m_parser.setCommit([this] { m_log.commit(m_parser.label1Captions()); });
+    bindControls();
+    bindSerial();
+}
+
+bool Station::Form_Load()
+{
+    return run([this] {
+        m_log.setFlex();
+        m_log.fillGrid();
+        m_link.stopcmd().set(false);
+        setSelector(1);
+        m_link.Text4().setText(QStringLiteral("1"));
+    });
+}
+
+void Station::exit_Click()
+{
+    m_endProcess(0);
+}
+
+void Station::bindControls()
+{
+    bindText(m_parser.Text2(), QStringLiteral("Text2"));
+    bindText(m_parser.Text3(), QStringLiteral("Text3"));
+    bindText(m_link.Text4(), QStringLiteral("Text4"));
+    for (int k = 0; k < 4; ++k)
+        bindCaption(m_parser.Label1(k), QStringLiteral("Label1(%1)").arg(k));
+    bindCaption(m_log.totalrec(), QStringLiteral("totalrec"));
+    bindEnabled(m_link.Start(), QStringLiteral("Start"));
+    bindEnabled(m_link.stopcmd(), QStringLiteral("stopcmd"));
+    bindEnabled(m_link.VScroll3Enabled(), QStringLiteral("VScroll3"));
+
+    bindClick(QStringLiteral("Start"), [this] { m_link.Start_Click(); });
+    bindClick(QStringLiteral("stopcmd"), [this] { m_link.stopcmd_Click(); });
+    bindClick(QStringLiteral("exit"), [this] { exit_Click(); });
+    bindClick(QStringLiteral("Command1"), [this] { m_log.Command1_Click(); });
+    bindClick(QStringLiteral("Command2"), [this] { m_relay.Command2_Click(); });
+    bindClick(QStringLiteral("Command3"), [this] { m_relay.Command3_Click(); });
+    bindSelector();
+
+    // Rows the grid could not read from the store.
+    connect(&m_log.fg(), &FlexGrid::readFailed, this, [this](const Error &error) { m_report.report(error); });
+    connect(&m_form, &Form1::unloading, this, [this] { run([this] { m_link.Form_Unload(); }); });
+}
+
+void Station::bindText(TextValue &value, const QString &control)
+{
+    auto *edit = designed<QLineEdit>(m_form, control);
+    edit->setText(value.text());
+    connect(&value, &TextValue::changed, edit, &QLineEdit::setText);
+    // What the operator types is the value the handlers read next.
+    connect(edit, &QLineEdit::textEdited, &value, &TextValue::setText);
+}
+
+void Station::bindCaption(TextValue &value, const QString &control)
+{
+    auto *label = designed<QLabel>(m_form, control);
+    label->setText(value.text());
+    connect(&value, &TextValue::changed, label, &QLabel::setText);
+}
+
+void Station::bindEnabled(FlagValue &flag, const QString &control)
+{
+    QWidget *widget = designed<QWidget>(m_form, control);
+    widget->setEnabled(flag.isOn());
+    connect(&flag, &FlagValue::changed, widget, &QWidget::setEnabled);
+}
+
+void Station::bindClick(const QString &control, std::function<void()> handler)
+{
+    connect(designed<QAbstractButton>(m_form, control), &QAbstractButton::clicked, this,
+            [this, handler = std::move(handler)] { run(handler); });
+}
+
+void Station::bindSelector()
+{
+    auto *bar = designed<QScrollBar>(m_form, QStringLiteral("VScroll3"));
+    connect(bar, &QScrollBar::valueChanged, this,
+            [this](int value) { run([&] { m_link.setVScroll3(value); }); });
+}
+
+void Station::setSelector(int value)
+{
+    m_link.setVScroll3(value);
+    auto *bar = designed<QScrollBar>(m_form, QStringLiteral("VScroll3"));
+    const QSignalBlocker quiet(bar);
+    bar->setValue(m_link.VScroll3());
+}
+
+void Station::bindSerial()
+{
+    connect(&m_comm, &SerialComm::OnComm, this, [this] { run([this] { m_parser.MSComm1_OnComm(); }); });
+    // The loss is shown once the component has finished reporting it; the
+    // program runs on, and STOP then START opens the port again.
+    connect(&m_comm, &SerialComm::deviceLost, this, [this](const Error &error) {
+        QMetaObject::invokeMethod(
+            this,
+            [this, error] { m_boxes.msgBox(error.description, MsgStyle::OkOnly | MsgStyle::Exclamation); },
+            Qt::QueuedConnection);
+    });
+}

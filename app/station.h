@@ -1,0 +1,67 @@
+#pragma once
+
+#include "acquisition/frameparser.h"
+#include "acquisition/linkcontrol.h"
+#include "acquisition/serialcomm.h"
+#include "app/form1.h"
+#include "common/errorreport.h"
+#include "common/messageboxes.h"
+#include "recordlog/recordlog.h"
+#include "relay/relayswitch.h"
+
+#include <QObject>
+
+#include <functional>
+
+// The station: the window Form1 with everything it owns, that is the
+// handlers of the serial link, the parser, the record log and the relay,
+// bound to the window's controls and to the serial component's events.
+// Every handler runs guarded, so that an error it raises reaches the error
+// report.
+class Station : public QObject {
+    Q_OBJECT
+public:
+    // endProcess ends the program at once with the given status.
+    Station(SerialComm &comm, const QString &appDir, MessageBoxes &boxes, ErrorReport &report,
+            std::function<void(int)> endProcess);
+
+    // Start-up, before the window is first shown. False when a step failed
+    // (the error report has it).
+    bool Form_Load();
+    // EXIT: ends the program at once; the window's unload does not run.
+    void exit_Click();
+
+    Form1 &form() { return m_form; }
+    LinkControl &link() { return m_link; }
+    FrameParser &parser() { return m_parser; }
+    RecordLog &log() { return m_log; }
+    RelaySwitch &relay() { return m_relay; }
+
+private:
+    template <typename Handler> bool run(Handler &&handler)
+    {
+        return guarded(m_report, std::forward<Handler>(handler));
+    }
+
+    void bindControls();
+    void bindText(TextValue &value, const QString &control);
+    void bindCaption(TextValue &value, const QString &control);
+    void bindEnabled(FlagValue &flag, const QString &control);
+    void bindClick(const QString &control, std::function<void()> handler);
+    void bindSelector();
+    void bindSerial();
+    // The program moves the port selector (runs its change handler when the
+    // value changes).
+    void setSelector(int value);
+
+    SerialComm &m_comm;
+    MessageBoxes &m_boxes;
+    ErrorReport &m_report;
+    std::function<void(int)> m_endProcess;
+
+    LinkControl m_link;
+    FrameParser m_parser;
+    RecordLog m_log;
+    RelaySwitch m_relay;
+    Form1 m_form; // shows the grid of m_log: goes first
+};
