@@ -1,0 +1,215 @@
+#include "common/error.h"
+#include "recordlog/logstore.h"
+#include "recordlog/storetext.h"
+#include "storefixture.h"
+
+#include <QElapsedTimer>
+#include <QFile>
+#include <QSemaphore>
+#include <QThread>
+
+#include <chrono>
+#include <thread>
+
+class TestLogStore : public QObject {
+    Q_OBJECT
+private slots:
+    void openErrors_data()
+    {
+        QTest::addColumn<QStringList>("setup"); // statements, or "file:" + raw content
+        QTest::addColumn<int>("number");
+        QTest::addColumn<QString>("named"); // what the description names besides the path
+        QTest::newRow("missing file") << QStringList() << ErrorCode::StoreMissing << QString();
+        QTest::newRow("not a database")
+            << QStringList{QStringLiteral("file:this is a text file, not a store\n")}
+            << ErrorCode::StoreNotDatabase << QString();
+        QTest::newRow("empty file") << QStringList{QStringLiteral("file:")} << ErrorCode::TableMissing
+                                    << QStringLiteral("log");
+        QTest::newRow("missing table") << QStringList{QStringLiteral("CREATE TABLE other (x)")}
+                                       << ErrorCode::TableMissing << QStringLiteral("log");
+        QTest::newRow("missing field")
+            << QStringList{QStringLiteral("CREATE TABLE log (\"Sr No\", TimeAndDate, Temp1, Temp2, Temp4)")}
+            << ErrorCode::FieldMissing << QStringLiteral("Temp3");
+    }
+
+    void openErrors()
+    {
+        QFETCH(QStringList, setup);
+        QFETCH(int, number);
+        QFETCH(QString, named);
+        StoreFixture store;
+        if (!setup.isEmpty() && setup.first().startsWith(QLatin1String("file:"))) {
+            QFile file(store.path());
+            QVERIFY(file.open(QIODevice::WriteOnly));
+            file.write(setup.first().mid(5).toUtf8());
+        } else if (!setup.isEmpty()) {
+            store.sql(setup);
+        }
+        const QStringList before = store.files();
+        QByteArray content;
+        if (QFile file(store.path()); file.open(QIODevice::ReadOnly))
+            content = file.readAll();
+
+        try {
+            auto db = LogDatabase::OpenDatabase(store.path());
+            db->OpenRecordset(QStringLiteral("log"));
+            QFAIL("the store opened");
+        } catch (const StationError &e) {
+            QCOMPARE(e.error().number, number);
+            QVERIFY2(e.error().description.contains(store.path()), qPrintable(e.error().description));
+            QVERIFY2(e.error().description.contains(named), qPrintable(e.error().description));
+        }
+        // Nothing created, nothing changed.
+        QCOMPARE(store.files(), before);
+        if (QFile file(store.path()); file.open(QIODevice::ReadOnly))
+            QCOMPARE(file.readAll(), content);
+    }
+
+    void tableOfAnotherTool()
+    {
+        // Other declared types, other case, other column order, an extra
+        // column and a column named rowid.
+        StoreFixture store;
+        store.sql(
+            {QStringLiteral("CREATE TABLE LOG (rowid INTEGER, temp4 VARCHAR(9), \"SR NO\" INTEGER, "
+                            "TimeAndDate DATETIME, Temp1 TEXT, Temp2 NUMERIC, Temp3 FLOAT, note TEXT)"),
+             QStringLiteral(
+                 "INSERT INTO LOG VALUES (99, '7', 1, '2024-02-29 23:59:58', '25.3', 4, 1.5, 'x')"),
+             QStringLiteral("INSERT INTO LOG VALUES (98, NULL, 2, 'yesterday', NULL, 2.25, NULL, 'y')")});
+        auto db = LogDatabase::OpenDatabase(store.path());
+        auto rs = db->OpenRecordset(QStringLiteral("log"));
+        QCOMPARE(rs->RecordCount(), 2);
+        QVERIFY(!rs->Eof());
+        QStringList texts;
+        for (; !rs->Eof(); rs->MoveNext()) {
+            for (const QLatin1String name : LogFieldNames)
+                texts.append(valueText(rs->Fields().Item(name).Value()));
+        }
+        const QString leap = dateTimeText(QDateTime(QDate(2024, 2, 29), QTime(23, 59, 58)));
+        QCOMPARE(texts,
+                 (QStringList{"1", leap, "25.3", "4", "1.5", "7", "2", "yesterday", "", "2.25", "", ""}));
+
+        rs->AddNew();
+        rs->Fields().Item(QStringLiteral("Sr No")).setValue(QStringLiteral("3"));
+        rs->Fields().Item(QStringLiteral("Temp1")).setValue(12.5);
+        rs->Update();
+        QCOMPARE(rs->RecordCount(), 3);
+        QCOMPARE(valueText(rs->ReadRows(2, 1).front().at(2)), QStringLiteral("12.5"));
+        QCOMPARE(store.column(QStringLiteral("SELECT journal_mode FROM pragma_journal_mode")),
+                 QStringList{QStringLiteral("wal")});
+    }
+
+    void cursorAndEdits()
+    {
+        StoreFixture store;
+        store.create();
+        auto db = LogDatabase::OpenDatabase(store.path());
+        auto rs = db->OpenRecordset(QStringLiteral("log"), dbOpenDynaset);
+        QVERIFY(rs->Eof());
+        QCOMPARE(rs->RecordCount(), 0);
+        QVERIFY_THROWS_EXCEPTION(StationError, rs->MoveNext());
+        QVERIFY_THROWS_EXCEPTION(StationError, rs->Fields().Item(QStringLiteral("Temp1")).Value());
+        QVERIFY_THROWS_EXCEPTION(StationError, rs->Fields().Item(QStringLiteral("Temp1")).setValue(1.0));
+        QVERIFY_THROWS_EXCEPTION(StationError, rs->Fields().Item(QStringLiteral("Temp5")));
+
+        const QDateTime when(QDate(2026, 1, 2), QTime(3, 4, 5));
+        rs->AddNew();
+        rs->Fields().Item(QStringLiteral("TimeAndDate")).setValue(when);
+        rs->Update(dbUpdateRegular, false);
+        QCOMPARE(store.column(QStringLiteral("SELECT TimeAndDate FROM log")),
+                 QStringList{"2026-01-02 03:04:05"});
+        QCOMPARE(store.column(
+                     QStringLiteral("SELECT count(*) FROM log WHERE \"Sr No\" IS NULL AND Temp4 IS NULL")),
+                 QStringList{"1"});
+        QCOMPARE(rs->ReadRows(0, 1).front().at(TimeAndDateField).toDateTime(), when);
+
+        db->Execute(QStringLiteral("Delete * from log"));
+        QCOMPARE(store.column(QStringLiteral("SELECT count(*) FROM log")), QStringList{"0"});
+    }
+
+    // Rowids with gaps: positions are found from checkpoints, forwards and
+    // backwards, and must agree with the table's order.
+    void rowidGaps()
+    {
+        StoreFixture store;
+        store.create(3000);
+        store.sql({QStringLiteral("DELETE FROM log WHERE rowid % 7 = 0 OR rowid BETWEEN 1000 AND 1400"),
+                   QStringLiteral("DELETE FROM log WHERE rowid = 1")});
+        const QStringList expected = store.column(QStringLiteral("SELECT \"Sr No\" FROM log ORDER BY rowid"));
+        auto db = LogDatabase::OpenDatabase(store.path());
+        auto rs = db->OpenRecordset(QStringLiteral("log"));
+        QCOMPARE(rs->RecordCount(), expected.size());
+        for (const qint64 at : {qint64(2000), qint64(5), qint64(2200), qint64(1990), qint64(0), qint64(1000),
+                                qint64(expected.size() - 3)}) {
+            const auto rows = rs->ReadRows(at, 40);
+            QCOMPARE(qint64(rows.size()), std::min<qint64>(40, expected.size() - at));
+            for (std::size_t i = 0; i < rows.size(); ++i)
+                QCOMPARE(rows[i].at(0).toString(), expected.at(at + qint64(i)));
+        }
+        // Appended records follow the listed ones.
+        rs->AddNew();
+        rs->Fields().Item(QStringLiteral("Sr No")).setValue(QStringLiteral("new"));
+        rs->Update();
+        QCOMPARE(rs->ReadRows(rs->RecordCount() - 2, 2).back().at(0).toString(), QStringLiteral("new"));
+    }
+
+    // Another program reading the file, or holding its write lock for a
+    // second, does not fail an append.
+    void sharing()
+    {
+        StoreFixture store;
+        store.create(10);
+        auto db = LogDatabase::OpenDatabase(store.path());
+        auto rs = db->OpenRecordset(QStringLiteral("log"));
+        auto append = [&rs](const QString &serial) {
+            rs->AddNew();
+            rs->Fields().Item(QStringLiteral("Sr No")).setValue(serial);
+            rs->Update();
+        };
+
+        {
+            QSqlDatabase reader =
+                QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("reader"));
+            reader.setDatabaseName(store.path());
+            QVERIFY(reader.open());
+            QVERIFY(reader.transaction());
+            QSqlQuery read(QStringLiteral("SELECT count(*) FROM log"), reader);
+            QVERIFY(read.next());
+            append(QStringLiteral("11"));
+            read.finish();
+            reader.rollback();
+        }
+        QSqlDatabase::removeDatabase(QStringLiteral("reader"));
+
+        QSemaphore locked;
+        QSemaphore release;
+        const QString path = store.path();
+        QThread *writer = QThread::create([&] {
+            {
+                QSqlDatabase db =
+                    QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("writer"));
+                db.setDatabaseName(path);
+                db.open();
+                QSqlQuery(QStringLiteral("BEGIN IMMEDIATE"), db);
+                QSqlQuery(QStringLiteral("INSERT INTO log (\"Sr No\") VALUES ('writer')"), db);
+                locked.release();
+                std::this_thread::sleep_for(std::chrono::seconds(1)); // the other program holds its lock
+                QSqlQuery(QStringLiteral("COMMIT"), db);
+            }
+            QSqlDatabase::removeDatabase(QStringLiteral("writer"));
+        });
+        writer->start();
+        QVERIFY(locked.tryAcquire(1, 10000));
+        QElapsedTimer waited;
+        waited.start();
+        append(QStringLiteral("12"));
+        QVERIFY2(waited.elapsed() >= 500, "the append did not wait for the lock");
+        QVERIFY(writer->wait(10000));
+        delete writer;
+        QCOMPARE(store.column(QStringLiteral("SELECT \"Sr No\" FROM log WHERE rowid > 10 ORDER BY rowid")),
+                 (QStringList{"11", "writer", "12"}));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestLogStore)
+#include "tst_logstore.moc"
