@@ -108,7 +108,7 @@ void FlexGrid::evictOverlay()
 {
     // Only rows the source holds can go: their records show instead.
     const qint64 stored = sourceRows();
-    while (m_overlay.size() > std::size_t(m_overlayLimit) + 1) {
+    while (overlayRows() > std::size_t(m_overlayLimit)) {
         auto oldest = m_overlay.upper_bound(0);
         if (oldest == m_overlay.end() || oldest->first > stored)
             break;
@@ -220,6 +220,11 @@ void FlexGrid::setCol(int col)
 {
     checkCol(col);
     m_col = col;
+}
+
+std::size_t FlexGrid::overlayRows() const
+{
+    return m_overlay.size() - m_overlay.count(0);
 }
 
 bool FlexGrid::isBold(int row, int col) const

@@ -80,7 +80,8 @@ public:
     // Rows whose written texts the grid keeps after their records are in the
     // source; older written rows show the source's text, as after a restart.
     void setOverlayLimit(int rows) { m_overlayLimit = rows; }
-    std::size_t overlayRows() const { return m_overlay.size(); }
+    // Record rows with written texts.
+    std::size_t overlayRows() const;
 
     static Qt::Alignment alignment(int code, const QString &text);
 
