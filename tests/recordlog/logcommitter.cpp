@@ -1,0 +1,42 @@
+// Test helper: starts a record log on DIR as the station does and commits
+// records without end, printing each serial number once its commit has
+// returned (and so its Update). The durability test kills it.
+
+#include "recordlog/recordlog.h"
+
+#include <QCoreApplication>
+
+#include <cstdio>
+
+namespace {
+
+class NoBoxes : public MessageBoxes {
+public:
+    int msgBox(const QString &, int, const QString &) override { return MsgAnswer::No; }
+};
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    QCoreApplication app(argc, argv);
+    if (argc != 2) {
+        std::fprintf(stderr, "usage: qf_log_committer DIR\n");
+        return 1;
+    }
+    NoBoxes boxes;
+    RecordLog log(QString::fromLocal8Bit(argv[1]), boxes);
+    try {
+        log.setFlex();
+        log.fillGrid();
+        for (;;) {
+            log.commit({QStringLiteral("  21.5"), QStringLiteral("  22"), QStringLiteral("  7"),
+                        QStringLiteral("  0.5")});
+            std::printf("%d\n", log.fg().Rows() - 2);
+            std::fflush(stdout);
+        }
+    } catch (const StationError &e) {
+        std::fprintf(stderr, "%s\n", e.what());
+        return 2;
+    }
+}
