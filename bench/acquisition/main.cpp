@@ -1,0 +1,168 @@
+// quillfern-bench-acquisition: how fast the receive side runs.
+//
+// 1. Events per second through the receive handler with the in-memory serial
+//    component (receive events queued on the event loop as for real).
+// 2. Lock-step characters per second through QtSerialComm over a
+//    pseudo-terminal, with quillfern-devsim as the device (no pause between
+//    frames), and the CPU this process spends per received character: the
+//    handler's own share (target: at most 10 us, 1 % of a character's time
+//    on the line at 9600 baud) and everything of the station's side.
+
+#include "acquisition/fakeserialcomm.h"
+#include "acquisition/frameparser.h"
+#include "acquisition/qtserialcomm.h"
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QTimer>
+
+#include <chrono>
+#include <cstdio>
+#include <ctime>
+#include <sys/resource.h>
+
+using namespace std::chrono;
+using namespace std::chrono_literals;
+
+namespace {
+nanoseconds threadCpu()
+{
+    timespec ts{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
+    return seconds(ts.tv_sec) + nanoseconds(ts.tv_nsec);
+}
+
+nanoseconds processCpu()
+{
+    rusage u{};
+    getrusage(RUSAGE_SELF, &u);
+    return seconds(u.ru_utime.tv_sec + u.ru_stime.tv_sec) +
+           microseconds(u.ru_utime.tv_usec + u.ru_stime.tv_usec);
+}
+
+// Runs the handler for each event and adds up the CPU it takes.
+struct TimedHandler {
+    FrameParser &parser;
+    long long events = 0;
+    nanoseconds cpu{0};
+
+    void operator()()
+    {
+        const auto start = threadCpu();
+        parser.MSComm1_OnComm();
+        cpu += threadCpu() - start;
+        ++events;
+    }
+};
+
+void withDouble()
+{
+    FakeSerialComm comm;
+    comm.setRecording(false);
+    FrameParser parser(comm);
+    long long commits = 0;
+    parser.setCommit([&] { ++commits; });
+    TimedHandler handler{parser};
+    QObject::connect(&comm, &SerialComm::OnComm, [&] { handler(); });
+    comm.setInputLen(1);
+    comm.setPortOpen(true);
+
+    const QByteArray frame("N25.3,26.1,24.8,0.52,");
+    const QByteArray chunk = frame.repeated(500);
+    constexpr int Rounds = 40;
+    QElapsedTimer wall;
+    wall.start();
+    for (int i = 0; i < Rounds; ++i) {
+        comm.receive(chunk);
+        while (comm.waiting() > 0)
+            QCoreApplication::processEvents();
+        comm.clearLog();
+    }
+    const double seconds = wall.nsecsElapsed() / 1e9;
+    std::printf("parser with the in-memory component:\n");
+    std::printf("  %lld events, %lld frames in %.3f s: %.0f events/s\n", handler.events, commits, seconds,
+                handler.events / seconds);
+    std::printf("  handler CPU per event: %.2f us\n",
+                duration<double, std::micro>(handler.cpu).count() / handler.events);
+}
+
+int overPseudoTerminal()
+{
+    const QString devsim = QCoreApplication::applicationDirPath() + QStringLiteral("/quillfern-devsim");
+    QTemporaryDir dir;
+    QProcess sim;
+    sim.setProcessChannelMode(QProcess::ForwardedOutputChannel);
+    sim.start(devsim, {"--dir", dir.path(), "--port", "1", "--interval", "0", "--seed", "1"});
+    if (!sim.waitForStarted()) {
+        std::fprintf(stderr, "cannot start %s\n", qPrintable(devsim));
+        return 1;
+    }
+    // The device prints a line per frame on stderr: read and drop them.
+    QObject::connect(&sim, &QProcess::readyReadStandardError, [&] { sim.readAllStandardError(); });
+    QElapsedTimer linkWait;
+    linkWait.start();
+    while (!QFileInfo(dir.filePath("COM1")).isSymLink()) {
+        if (linkWait.hasExpired(5000)) {
+            std::fprintf(stderr, "the simulated device did not publish COM1\n");
+            return 1;
+        }
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+    }
+
+    QtSerialComm comm(dir.path());
+    FrameParser parser(comm);
+    long long commits = 0;
+    parser.setCommit([&] { ++commits; });
+    TimedHandler handler{parser};
+    QObject::connect(&comm, &SerialComm::OnComm, [&] { handler(); });
+    comm.setInputLen(1);
+    comm.setPortOpen(true);
+
+    QEventLoop loop;
+    // Warm up until the first frame, then measure a window of some seconds.
+    QObject::connect(&comm, &SerialComm::deviceLost, &loop, [&] { loop.exit(1); });
+    QTimer warm;
+    QObject::connect(&warm, &QTimer::timeout, &loop, [&] {
+        if (commits > 0)
+            loop.quit();
+    });
+    warm.start(10);
+    QTimer::singleShot(10s, &loop, [&] { loop.exit(2); });
+    if (loop.exec() != 0) {
+        std::fprintf(stderr, "no frame arrived from the simulated device\n");
+        return 1;
+    }
+    warm.stop();
+
+    const long long events0 = handler.events, commits0 = commits;
+    const nanoseconds handler0 = handler.cpu, process0 = processCpu();
+    QElapsedTimer wall;
+    wall.start();
+    QTimer::singleShot(3s, &loop, &QEventLoop::quit);
+    loop.exec();
+    const double seconds = wall.nsecsElapsed() / 1e9;
+    const long long events = handler.events - events0;
+    const auto handlerCpu = duration<double, std::micro>(handler.cpu - handler0).count();
+    const auto processCpuUs = duration<double, std::micro>(processCpu() - process0).count();
+    comm.setPortOpen(false);
+    sim.terminate();
+    sim.waitForFinished(5000);
+
+    std::printf("QtSerialComm over a pseudo-terminal, lock-step with quillfern-devsim:\n");
+    std::printf("  %lld characters, %lld frames in %.3f s: %.0f characters/s (9600 baud carries 960)\n",
+                events, commits - commits0, seconds, events / seconds);
+    std::printf("  handler CPU per character: %.2f us (target <= 10 us)\n", handlerCpu / events);
+    std::printf("  station process CPU per character (event loop, QSerialPort, handler): %.2f us\n",
+                processCpuUs / events);
+    return handlerCpu / events <= 10.0 ? 0 : 3;
+}
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    QCoreApplication app(argc, argv);
+    withDouble();
+    return overPseudoTerminal();
+}
