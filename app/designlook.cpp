@@ -12,11 +12,15 @@ struct Substitute {
 
 // Fonts the design names that this platform does not have, and the nearest
 // ones it does (the first two are metric-compatible).
+// clang-format off
 constexpr std::array substitutes{
-    Substitute{"Arial", "Liberation Sans"},         Substitute{"Courier New", "Liberation Mono"},
-    Substitute{"MS Sans Serif", "Liberation Sans"}, Substitute{"Segoe UI", "DejaVu Sans"},
-    Substitute{"Bauhaus 93", "DejaVu Sans"}, // a heavy display face: always bold in the design
+    Substitute{"Arial",         "Liberation Sans"},
+    Substitute{"Courier New",   "Liberation Mono"},
+    Substitute{"MS Sans Serif", "Liberation Sans"},
+    Substitute{"Segoe UI",      "Liberation Sans"},
+    Substitute{"Bauhaus 93",    "DejaVu Sans"}, // a heavy display face: bold wherever the design uses it
 };
+// clang-format on
 
 } // namespace
 

@@ -74,6 +74,8 @@ QWidget *makeControl(const ControlDesign &design, QWidget *container, const Grid
         auto *label = new QLabel(caption, container);
         // A classic label wraps its caption at word breaks within its box.
         label->setWordWrap(true);
+        // The caption starts at the box's edge; a leading blank is the only indent.
+        label->setIndent(0);
         label->setAlignment(design.style == LabelStyle::Centred ? Qt::AlignHCenter | Qt::AlignTop
                                                                 : Qt::AlignLeft | Qt::AlignTop);
         if (design.style == LabelStyle::Bordered) {

@@ -1,11 +1,13 @@
 // The operator station: one window over the serial link and the log store.
 
 #include "acquisition/qtserialcomm.h"
+#include "app/classicstyle.h"
 #include "app/defaulterrorreport.h"
 #include "app/qtmessageboxes.h"
 #include "app/station.h"
 
 #include <QApplication>
+#include <QStyle>
 
 #include <cstdio>
 #include <cstdlib>
@@ -26,6 +28,8 @@ int main(int argc, char *argv[])
     // The application's name only; a display name would be appended to the
     // title of every window.
     QApplication::setApplicationName(applicationTitle());
+    if (QStyle *classic = createClassicStyle())
+        QApplication::setStyle(classic);
     const QString appDir = QCoreApplication::applicationDirPath();
 
     QtMessageBoxes boxes;

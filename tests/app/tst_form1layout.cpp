@@ -1,3 +1,4 @@
+#include "app/classicstyle.h"
 #include "app/form1.h"
 #include "recordlog/flexgridview.h"
 
@@ -8,6 +9,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QScrollBar>
+#include <QStyle>
 #include <QTableView>
 #include <QTest>
 
@@ -22,6 +24,9 @@ class TestForm1Layout : public QObject {
 private Q_SLOTS:
     void initTestCase()
     {
+        // The look the station runs with.
+        if (QStyle *classic = createClassicStyle())
+            QApplication::setStyle(classic);
         m_form =
             std::make_unique<Form1>([this](QWidget *parent) { return new FlexGridView(m_grid, parent); });
     }
@@ -145,7 +150,7 @@ void TestForm1Layout::controls_data()
     row("Label14(0)", "Frame2(0)", {1800, 1200, 375, 855}, 6, degrees, arial14b, white, black);
     row("Text2", "Form1", {1440, 10560, 3480, 480}, 1, "", arial8, standard, standard);
     row("Text3", "Form1", {0, 10680, 1335, 285}, 0, "Text3", arial8, standard, standard);
-    row("fg", "Form1", {0, 480, 6975, 8775}, 4, "", {"DejaVu Sans", 9, true, true}, standard, standard);
+    row("fg", "Form1", {0, 480, 6975, 8775}, 4, "", {"Liberation Sans", 9, true, true}, standard, standard);
     row("totalrec", "Form1", {1200, 7200, 2295, 375}, 3, "", {"Liberation Sans", 9.75, true},
         QColor(191, 123, 40), grey);
     row("Label17", "Form1", {0, 0, 6975, 495}, 2, " DATA RECORD", {"DejaVu Sans", 20.25, true}, black,
