@@ -27,4 +27,5 @@ private:
     MessageBoxes &m_boxes;
     std::FILE *m_stream;
     std::function<void(int)> m_endProcess;
+    bool m_reporting = false;
 };

@@ -21,6 +21,7 @@ private Q_SLOTS:
     void styles_data();
     void styles();
     void errorReportWritesShowsThenEnds();
+    void errorsWhileTheBoxIsOpenAddOnlyTheirLine();
 };
 
 namespace {
@@ -162,6 +163,43 @@ void TestBoxes::errorReportWritesShowsThenEnds()
     std::fclose(stream);
     QCOMPARE(QString::fromLocal8Bit(buffer), QStringLiteral("Tarnwick: ") + line + QLatin1Char('\n'));
     QCOMPARE(boxes.streamBytesAtBox(), long(qstrlen(buffer))); // the line is out before the box waits
+}
+
+namespace {
+// A box during which the event loop hands another failing handler's error
+// to the report.
+class ReenteringBoxes : public FakeMessageBoxes {
+public:
+    ErrorReport *report = nullptr;
+    int msgBox(const QString &prompt, int style, const QString &title) override
+    {
+        if (shown().isEmpty())
+            report->report(Error{ErrorCode::PortNotOpen, QStringLiteral("second")});
+        return FakeMessageBoxes::msgBox(prompt, style, title);
+    }
+};
+} // namespace
+
+void TestBoxes::errorsWhileTheBoxIsOpenAddOnlyTheirLine()
+{
+    std::FILE *stream = std::tmpfile();
+    QVERIFY(stream);
+    ReenteringBoxes boxes;
+    QList<int> ends;
+    DefaultErrorReport report(boxes, stream, [&](int status) { ends << status; });
+    boxes.report = &report;
+
+    report.report(Error{ErrorCode::WriteFailed, QStringLiteral("first")});
+
+    QCOMPARE(boxes.shown().size(), 1);
+    QCOMPARE(boxes.shown().first().prompt, QStringLiteral("Error 8013: first"));
+    QCOMPARE(ends, QList<int>{DefaultErrorReport::ExitStatus});
+    std::rewind(stream);
+    char buffer[512] = {};
+    const size_t n = std::fread(buffer, 1, sizeof buffer - 1, stream);
+    std::fclose(stream);
+    QCOMPARE(QString::fromLocal8Bit(buffer, qsizetype(n)),
+             QStringLiteral("Tarnwick: Error 8013: first\nTarnwick: Error 8012: second\n"));
 }
 
 QTEST_MAIN(TestBoxes)
