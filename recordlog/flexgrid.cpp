@@ -150,6 +150,16 @@ void FlexGrid::setRows(int rows)
     endRemoveRows();
 }
 
+void FlexGrid::followRecords(std::shared_ptr<FlexGridSource> source)
+{
+    m_source = std::move(source);
+    m_sourceLimit = std::numeric_limits<int>::max();
+    m_cache.clear();
+    m_readFailed = false;
+    if (m_rows > 1)
+        Q_EMIT dataChanged(index(0, 0), index(m_rows - 2, m_cols - 1));
+}
+
 void FlexGrid::listRecords(std::shared_ptr<FlexGridSource> source)
 {
     const qint64 count = source ? source->recordCount() : 0;

@@ -72,9 +72,12 @@ public:
     // the listed source. Rows stays.
     void Clear();
 
-    // Lists the records of source in rows 1, 2, ... and leaves one empty row
-    // after them: Rows becomes the record count + 2. Records the source gains
-    // later fill the rows after, as they are committed there.
+    // Shows the records of source in rows 1, 2, ... as far as the grid has
+    // rows, without changing Rows; records the source gains later belong to
+    // the rows after, as they are committed there.
+    void followRecords(std::shared_ptr<FlexGridSource> source);
+    // Follows source and lists all its records, with one empty row after
+    // them: Rows becomes the record count + 2.
     void listRecords(std::shared_ptr<FlexGridSource> source);
 
     // Rows whose written texts the grid keeps after their records are in the

@@ -51,6 +51,9 @@ void RecordLog::setFlex()
 {
     m_logDb = LogDatabase::OpenDatabase(storePath());
     m_logRs = m_logDb->OpenRecordset(QStringLiteral("log"), dbOpenDynaset);
+    // The grid follows the fresh record set: a record committed through it
+    // shows from the store once the grid lets go of the row's written texts.
+    m_fg.followRecords(std::make_shared<LogListing>(m_logRs, 0));
 
     for (int c = 0; c < 6; ++c)
         m_fg.setTextMatrix(0, c, HeaderTexts.at(c));

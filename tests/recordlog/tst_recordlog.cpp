@@ -168,6 +168,23 @@ private slots:
         QCOMPARE(store.column(QStringLiteral("SELECT \"Sr No\" FROM log")), QStringList{"1"});
     }
 
+    // A long run keeps the written texts of its latest rows only; older
+    // rows show their records as a restart would, also after a start with an
+    // empty table.
+    void writtenRowsAreBounded()
+    {
+        StoreFixture store;
+        store.create();
+        Station s(store);
+        s.log.fg().setOverlayLimit(2);
+        for (int i = 0; i < 4; ++i)
+            s.log.commit(Labels);
+        QCOMPARE(s.log.fg().overlayRows(), 2u);
+        QCOMPARE(s.log.fg().TextMatrix(1, 2), QStringLiteral("25.3"));
+        QCOMPARE(s.log.fg().TextMatrix(4, 2), QStringLiteral("  25.3"));
+        QCOMPARE(s.log.fg().TextMatrix(5, 2), QString());
+    }
+
     void missingStoreLeavesGridAlone()
     {
         StoreFixture store;
