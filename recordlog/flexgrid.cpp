@@ -62,8 +62,13 @@ const QStringList *FlexGrid::sourceRow(int row) const
         return nullptr;
     const qint64 record = row - 1;
     const qint64 index = record / BlockRows;
+    const qsizetype at = record - index * BlockRows;
     auto hit =
         std::find_if(m_cache.begin(), m_cache.end(), [index](const Block &b) { return b.index == index; });
+    if (hit != m_cache.end() && at >= hit->rows.size()) {
+        m_cache.erase(hit); // read before the source had this record
+        hit = m_cache.end();
+    }
     if (hit == m_cache.end()) {
         Block block{index, m_source->readRows(index * BlockRows, BlockRows)};
         if (m_cache.size() >= CachedBlocks)
@@ -73,7 +78,6 @@ const QStringList *FlexGrid::sourceRow(int row) const
         std::rotate(m_cache.begin(), hit, hit + 1);
     }
     const QList<QStringList> &rows = m_cache.front().rows;
-    const qsizetype at = record - index * BlockRows;
     return at < rows.size() ? &rows.at(at) : nullptr;
 }
 
