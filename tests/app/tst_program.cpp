@@ -99,6 +99,13 @@ void TestProgram::missingStoreEndsTheProgramOnceAnswered()
     QProcess process;
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
+    // In a sanitizer build, the X keyboard library's strndup of a keymap name
+    // trips AddressSanitizer's strict string checks before the station runs.
+    if (env.contains(QStringLiteral("ASAN_OPTIONS"))) {
+        QStringList options = env.value(QStringLiteral("ASAN_OPTIONS")).split(QLatin1Char(':'));
+        options.removeIf([](const QString &option) { return option.startsWith(u"strict_string_checks"); });
+        env.insert(QStringLiteral("ASAN_OPTIONS"), options.join(QLatin1Char(':')));
+    }
     process.setProcessEnvironment(env);
     process.start(xvfbRun, {QStringLiteral("-a"), QStringLiteral("-s"),
                             QStringLiteral("-screen 0 1024x768x24"), QStringLiteral("sh"),
