@@ -5,6 +5,9 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <csignal>
+#include <unistd.h>
+
 // The quillfern executable itself, started in an application directory that
 // lacks the store: it names the missing file, creates nothing, and ends with
 // a non-zero status once the operator has read the error box.
@@ -91,11 +94,11 @@ void TestProgram::missingStoreEndsTheProgramOnceAnswered()
     QVERIFY(!program.isEmpty());
 
     // The shell's status is the program's: wait hands it on.
-    const QString operatorStandIn =
-        QStringLiteral("\"$1\" & app=$!\n"
-                       "box=$(xdotool search --sync --onlyvisible --name '^Tarnwick$' | head -n 1)\n"
-                       "xdotool windowfocus --sync \"$box\" key Return\n"
-                       "wait \"$app\"\n");
+    const QString operatorStandIn = QStringLiteral(
+        "\"$1\" & app=$!\n"
+        "box=$(timeout 20 xdotool search --sync --onlyvisible --name '^Tarnwick$' | head -n 1)\n"
+        "xdotool windowfocus --sync \"$box\" key Return\n"
+        "wait \"$app\"\n");
     QProcess process;
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
@@ -107,12 +110,14 @@ void TestProgram::missingStoreEndsTheProgramOnceAnswered()
         env.insert(QStringLiteral("ASAN_OPTIONS"), options.join(QLatin1Char(':')));
     }
     process.setProcessEnvironment(env);
+    // Its own process group, so that a stuck run is ended with its display.
+    process.setChildProcessModifier([] { ::setsid(); });
     process.start(xvfbRun, {QStringLiteral("-a"), QStringLiteral("-s"),
                             QStringLiteral("-screen 0 1024x768x24"), QStringLiteral("sh"),
                             QStringLiteral("-c"), operatorStandIn, QStringLiteral("sh"), program});
     QVERIFY(process.waitForStarted());
     if (!process.waitForFinished(timeoutMs)) {
-        process.kill();
+        ::kill(-pid_t(process.processId()), SIGKILL);
         process.waitForFinished();
         QFAIL("the program did not end after its error box was answered");
     }
