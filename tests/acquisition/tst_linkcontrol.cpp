@@ -1,5 +1,5 @@
 // START, STOP, the port selector and the window's unload against the
-// in-memory serial component.
+// in-memory serial component, which logs every operation in order.
 
 #include "acquisition/fakeserialcomm.h"
 #include "acquisition/linkcontrol.h"
@@ -9,19 +9,19 @@
 #include <QTest>
 
 namespace {
+// As the window's load leaves it: STOP disabled, selector at 1.
 struct Link {
     FakeSerialComm comm;
     FakeMessageBoxes boxes;
     LinkControl link{comm, boxes};
 
-    // As the window's load leaves it: STOP disabled, selector at 1.
     Link()
     {
         link.stopcmd().set(false);
         link.setVScroll3(1);
-        link.Text4().setText(QStringLiteral("1"));
     }
 
+    // START, STOP and the selector enabled.
     QList<bool> flags()
     {
         return {link.Start().isOn(), link.stopcmd().isOn(), link.VScroll3Enabled().isOn()};
@@ -30,151 +30,91 @@ struct Link {
 
 const QList<bool> Stopped{true, false, true};
 const QList<bool> Started{false, true, false};
+
+QStringList startOperations(int port)
+{
+    return {QStringLiteral("CommPort=%1").arg(port), "Settings=9600,N,8,1", "InputLen=1", "PortOpen=True"};
+}
 } // namespace
 
 class TestLinkControl : public QObject {
     Q_OBJECT
 private Q_SLOTS:
-    void createdState();
-    void start_data();
-    void start();
-    void stopAskedToCloseEvenWhenClosed();
-    void unload_data();
-    void unload();
-    void startFailingWarnsAndStaysStopped_data();
+    void operations_data();
+    void operations();
     void startFailingWarnsAndStaysStopped();
-    void startStopStartUsesTheCurrentSelector();
-    void selectorMirroredInText4();
+    void selectorShownInText4();
 };
 
-void TestLinkControl::createdState()
-{
-    FakeSerialComm comm;
-    FakeMessageBoxes boxes;
-    LinkControl link(comm, boxes);
-    QCOMPARE(link.VScroll3(), 0);
-    QCOMPARE(link.Text4().text(), QString());
-    QVERIFY(link.Start().isOn() && link.stopcmd().isOn() && link.VScroll3Enabled().isOn());
-    QVERIFY(comm.log().isEmpty());
-}
-
-void TestLinkControl::start_data()
+void TestLinkControl::operations_data()
 {
     QTest::addColumn<int>("selector");
-    QTest::newRow("COM1") << 1;
-    QTest::newRow("COM3") << 3;
-    QTest::newRow("COM12") << 12;
+    QTest::addColumn<QString>("clicks");
+    QTest::addColumn<QStringList>("operations");
+    QTest::addColumn<QList<bool>>("flags");
+
+    const QStringList close{"PortOpen=False"};
+    QTest::newRow("START on COM1") << 1 << "start" << startOperations(1) << Started;
+    QTest::newRow("START on COM12") << 12 << "start" << startOperations(12) << Started;
+    QTest::newRow("START, STOP") << 3 << "start stop" << startOperations(3) + close << Stopped;
+    QTest::newRow("STOP asks to close, open or not")
+        << 3 << "start stop stop" << startOperations(3) + close + close << Stopped;
+    QTest::newRow("unload while open")
+        << 2 << "start unload" << startOperations(2) + QStringList{"PortOpen?"} + close << Started;
+    QTest::newRow("unload while closed") << 2 << "unload" << QStringList{"PortOpen?"} << Stopped;
 }
 
-void TestLinkControl::start()
+void TestLinkControl::operations()
 {
     QFETCH(int, selector);
+    QFETCH(QString, clicks);
     Link l;
     l.link.setVScroll3(selector);
-    l.link.Start_Click();
-    QCOMPARE(l.comm.log(), (QStringList{QStringLiteral("CommPort=%1").arg(selector), "Settings=9600,N,8,1",
-                                        "InputLen=1", "PortOpen=True"}));
-    QCOMPARE(l.flags(), Started);
-    QVERIFY(l.boxes.shown().isEmpty());
-
     l.comm.clearLog();
-    l.link.stopcmd_Click();
-    QCOMPARE(l.comm.log(), QStringList{"PortOpen=False"});
-    QCOMPARE(l.flags(), Stopped);
-    QVERIFY(!l.comm.PortOpen());
-}
-
-void TestLinkControl::stopAskedToCloseEvenWhenClosed()
-{
-    Link l;
-    l.link.Start_Click();
-    l.comm.setPortOpen(false); // OFF closed it behind the buttons' back
-    l.comm.clearLog();
-    l.link.stopcmd_Click();
-    QCOMPARE(l.comm.log(), QStringList{"PortOpen=False"});
-    QCOMPARE(l.flags(), Stopped);
-}
-
-void TestLinkControl::unload_data()
-{
-    QTest::addColumn<bool>("open");
-    QTest::addColumn<QStringList>("operations");
-    QTest::newRow("open") << true << QStringList{"PortOpen?", "PortOpen=False"};
-    QTest::newRow("closed") << false << QStringList{"PortOpen?"};
-}
-
-void TestLinkControl::unload()
-{
-    QFETCH(bool, open);
-    Link l;
-    if (open)
-        l.link.Start_Click();
-    l.comm.clearLog();
-    l.link.Form_Unload();
+    const QHash<QString, void (LinkControl::*)()> handlers{{"start", &LinkControl::Start_Click},
+                                                           {"stop", &LinkControl::stopcmd_Click},
+                                                           {"unload", &LinkControl::Form_Unload}};
+    for (const QString &click : clicks.split(u' '))
+        (l.link.*handlers.value(click))();
     QTEST(l.comm.log(), "operations");
-    QVERIFY(!l.comm.PortOpen());
-}
-
-void TestLinkControl::startFailingWarnsAndStaysStopped_data()
-{
-    QTest::addColumn<Error>("error");
-    QTest::newRow("no such port") << Error{ErrorCode::PortNotFound, "COM7: no such port (/dev/ttyS6)"};
-    QTest::newRow("in use") << Error{ErrorCode::PortInUse,
-                                     "COM2: port already in use by another program (x)"};
+    QTEST(l.flags(), "flags");
+    QVERIFY(l.boxes.shown().isEmpty());
 }
 
 void TestLinkControl::startFailingWarnsAndStaysStopped()
 {
-    QFETCH(Error, error);
     Link l;
     l.link.setVScroll3(7);
     QSignalSpy text4(&l.link.Text4(), &TextValue::changed);
+    const Error error{ErrorCode::PortNotFound, "COM7: no such port (/dev/ttyS6)"};
     l.comm.failNextOpen(error);
     l.link.Start_Click(); // must not throw: the program runs on
 
     QCOMPARE(l.boxes.shown().size(), 1);
-    QCOMPARE(l.boxes.shown().first().prompt, error.description);
-    QCOMPARE(l.boxes.shown().first().style, MsgStyle::OkOnly + MsgStyle::Exclamation);
-    QCOMPARE(l.boxes.shown().first().title, QString());
+    const auto &box = l.boxes.shown().first();
+    QCOMPARE(box.prompt, error.description);
+    QCOMPARE(box.style, MsgStyle::OkOnly + MsgStyle::Exclamation);
+    QCOMPARE(box.title, QString()); // the application's title stands in
     QCOMPARE(l.flags(), Stopped);
     QCOMPARE(l.link.VScroll3(), 7);
     QCOMPARE(text4.count(), 0);
     QVERIFY(!l.comm.PortOpen());
 
-    // The operator can try again.
-    l.link.Start_Click();
+    l.link.Start_Click(); // the operator can try again
     QCOMPARE(l.flags(), Started);
-    QVERIFY(l.comm.PortOpen());
 }
 
-void TestLinkControl::startStopStartUsesTheCurrentSelector()
+void TestLinkControl::selectorShownInText4()
 {
     Link l;
-    l.link.setVScroll3(2);
-    l.link.Start_Click();
-    l.link.stopcmd_Click();
-    l.link.setVScroll3(5);
-    l.comm.clearLog();
-    l.link.Start_Click();
-    QCOMPARE(l.comm.log().first(), QStringLiteral("CommPort=5"));
-    QCOMPARE(l.comm.openCount(), 2);
-    QVERIFY(l.comm.PortOpen());
-}
-
-void TestLinkControl::selectorMirroredInText4()
-{
-    Link l;
-    QSignalSpy text4(&l.link.Text4(), &TextValue::changed);
     l.link.setVScroll3(12);
     QCOMPARE(l.link.Text4().text(), QStringLiteral("12"));
     l.link.Text4().setText(QStringLiteral("edited"));
-    l.link.setVScroll3(12); // no change of value: the handler does not run
-    QCOMPARE(l.link.Text4().text(), QStringLiteral("edited"));
-    l.link.setVScroll3(40); // the selector keeps to its range
+    l.link.setVScroll3(40); // kept to its range, so no change: the handler does not run
     QCOMPARE(l.link.VScroll3(), LinkControl::SelectorMax);
     QCOMPARE(l.link.Text4().text(), QStringLiteral("edited"));
-    l.link.setVScroll3(3);
-    QCOMPARE(l.link.Text4().text(), QStringLiteral("3"));
+    l.link.setVScroll3(-3);
+    QCOMPARE(l.link.Text4().text(), QStringLiteral("1"));
 }
 
 QTEST_GUILESS_MAIN(TestLinkControl)
