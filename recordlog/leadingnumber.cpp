@@ -1,7 +1,5 @@
 #include "recordlog/leadingnumber.h"
 
-#include "common/error.h"
-
 #include <charconv>
 #include <cmath>
 #include <string>
@@ -18,12 +16,7 @@ bool isDigit(QChar c)
     return c >= QLatin1Char('0') && c <= QLatin1Char('9');
 }
 
-[[noreturn]] void overflow()
-{
-    throw StationError(ErrorCode::Overflow, QStringLiteral("Overflow"));
-}
-
-double wholeNumber(const QString &digits, int base)
+std::optional<double> wholeNumber(const QString &digits, int base)
 {
     double value = 0;
     for (const QChar c : digits) {
@@ -40,13 +33,13 @@ double wholeNumber(const QString &digits, int base)
         value = value * base + digit;
     }
     if (!std::isfinite(value))
-        overflow();
+        return std::nullopt;
     return value;
 }
 
 } // namespace
 
-double leadingNumber(const QString &text)
+std::optional<double> leadingNumber(const QString &text)
 {
     QString s;
     s.reserve(text.size());
@@ -115,12 +108,12 @@ double leadingNumber(const QString &text)
     const auto [end, ec] = std::from_chars(number.data(), number.data() + number.size(), value);
     Q_UNUSED(end);
     if (ec == std::errc::result_out_of_range) {
-        // Beyond the range: too large is an overflow, too small is zero.
+        // Beyond the range: too large has no value, too small is zero.
         if (integerDigits + exponent > 0)
-            overflow();
+            return std::nullopt;
         return number.front() == '-' ? -0.0 : 0.0;
     }
     if (!std::isfinite(value))
-        overflow();
+        return std::nullopt;
     return value;
 }

@@ -115,9 +115,10 @@ void RecordLog::commit(const std::array<QString, 4> &label1)
     rs.Fields().Item(QStringLiteral("Sr No")).setValue(QString::number(r));
     rs.Fields().Item(QStringLiteral("TimeAndDate")).setValue(m_clock());
     for (int k = 0; k < TempCols; ++k) {
-        rs.Fields()
-            .Item(QStringLiteral("Temp%1").arg(k + 1))
-            .setValue(leadingNumber(m_fg.TextMatrix(r, FirstTempCol + k)));
+        // A number too large for a double (line noise) is stored as null,
+        // so that the rest of the frame is kept; the grid shows the text.
+        const std::optional<double> value = leadingNumber(m_fg.TextMatrix(r, FirstTempCol + k));
+        rs.Fields().Item(QStringLiteral("Temp%1").arg(k + 1)).setValue(value ? QVariant(*value) : QVariant());
     }
     rs.Update(dbUpdateRegular, false);
 

@@ -23,7 +23,8 @@ public:
     void fillGrid();
     void delRec();
     void Command1_Click();
-    // Commits one complete frame; label1 are the four sensor captions.
+    // Commits one complete frame; label1 are the four sensor captions. A
+    // field whose number is too large for a double is stored as null.
     void commit(const std::array<QString, 4> &label1);
 
     FlexGrid &fg() { return m_fg; }
