@@ -3,6 +3,7 @@
 #include <QHeaderView>
 #include <QKeyEvent>
 #include <QScrollBar>
+#include <QStyle>
 
 #include <algorithm>
 
@@ -238,7 +239,8 @@ void FlexGridView::keyPressEvent(QKeyEvent *event)
 void FlexGridView::changeEvent(QEvent *event)
 {
     QTableView::changeEvent(event);
-    if (event->type() == QEvent::FontChange || event->type() == QEvent::PaletteChange)
+    if (event->type() == QEvent::FontChange || event->type() == QEvent::PaletteChange ||
+        event->type() == QEvent::StyleChange)
         applyFont();
 }
 
@@ -247,7 +249,13 @@ void FlexGridView::applyFont()
     m_rowHeight = std::max(16, fontMetrics().height() + 3);
     verticalHeader()->setMinimumSectionSize(0);
     verticalHeader()->setDefaultSectionSize(m_rowHeight);
-    horizontalHeader()->setFixedHeight(m_rowHeight);
+    // The style draws a header cell's text inside its header margin on every
+    // side; the header grows past one row when the text would not fit.
+    QFont bold = font();
+    bold.setBold(true);
+    const int margin =
+        horizontalHeader()->style()->pixelMetric(QStyle::PM_HeaderMargin, nullptr, horizontalHeader());
+    horizontalHeader()->setFixedHeight(std::max(m_rowHeight, QFontMetrics(bold).height() + 2 * margin));
     horizontalHeader()->setFont(font());
     m_window->setLook(font(), palette().button(), palette().buttonText());
     syncScrollBar();
