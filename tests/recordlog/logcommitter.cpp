@@ -3,19 +3,11 @@
 // returned (and so its Update). The durability test kills it.
 
 #include "recordlog/recordlog.h"
+#include "support/fakes.h"
 
 #include <QCoreApplication>
 
 #include <cstdio>
-
-namespace {
-
-class NoBoxes : public MessageBoxes {
-public:
-    int msgBox(const QString &, int, const QString &) override { return MsgAnswer::No; }
-};
-
-} // namespace
 
 int main(int argc, char *argv[])
 {
@@ -24,7 +16,7 @@ int main(int argc, char *argv[])
         std::fprintf(stderr, "usage: qf_log_committer DIR\n");
         return 1;
     }
-    NoBoxes boxes;
+    FakeMessageBoxes boxes;
     RecordLog log(QString::fromLocal8Bit(argv[1]), boxes);
     try {
         log.setFlex();

@@ -11,7 +11,7 @@
 #include <QUuid>
 
 // A temporary application directory whose path has spaces and non-ASCII
-// characters, with helpers to make and inspect store files behind the
+// characters, with a way to make and inspect store files behind the
 // station's back.
 class StoreFixture {
 public:
@@ -29,40 +29,37 @@ public:
             fillStore(path(), count);
     }
 
-    // Runs statements on a connection of its own (creating the file if need be).
-    void sql(const QStringList &statements) const
+    // A connection of its own to the store file, open (creating the file if
+    // need be); the caller removes it.
+    QSqlDatabase connect(const QString &name) const
     {
-        const QString name = QUuid::createUuid().toString();
-        {
-            QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), name);
-            db.setDatabaseName(path());
-            QVERIFY2(db.open(), qPrintable(db.lastError().text()));
-            for (const QString &statement : statements) {
-                QSqlQuery query(db);
-                QVERIFY2(query.exec(statement),
-                         qPrintable(statement + QLatin1String(": ") + query.lastError().text()));
-            }
-        }
-        QSqlDatabase::removeDatabase(name);
+        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), name);
+        db.setDatabaseName(path());
+        QTest::qVerify(db.open(), "open", qPrintable(db.lastError().text()), __FILE__, __LINE__);
+        return db;
     }
 
-    // The values of one column of a query, as text.
-    QStringList column(const QString &select) const
+    // Runs statements on a connection of its own; returns the first column
+    // of the last one's rows, as text.
+    QStringList sql(const QStringList &statements) const
     {
         QStringList values;
         const QString name = QUuid::createUuid().toString();
         {
-            QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), name);
-            db.setDatabaseName(path());
-            if (db.open()) {
-                QSqlQuery query(select, db);
-                while (query.next())
+            const QSqlDatabase db = connect(name);
+            for (const QString &statement : statements) {
+                QSqlQuery query(db);
+                const bool ran = query.exec(statement);
+                QTest::qVerify(ran, qPrintable(statement), qPrintable(query.lastError().text()), __FILE__,
+                               __LINE__);
+                for (values.clear(); query.next();)
                     values.append(query.value(0).toString());
             }
         }
         QSqlDatabase::removeDatabase(name);
         return values;
     }
+    QStringList column(const QString &select) const { return sql({select}); }
 
 private:
     QTemporaryDir m_dir;
