@@ -46,15 +46,6 @@ struct Bench {
 
 using Operation = std::function<void(Bench &)>;
 
-int errorNumber(const std::function<void()> &operation)
-{
-    try {
-        operation();
-    } catch (const StationError &e) {
-        return e.error().number;
-    }
-    return 0;
-}
 } // namespace
 
 Q_DECLARE_METATYPE(Operation)
@@ -205,10 +196,8 @@ void TestQtSerialComm::hangUpClosesOnceAndQuietly()
     QSignalSpy lost(&b.comm, &SerialComm::deviceLost);
     QSignalSpy events(&b.comm, &SerialComm::OnComm);
 
-    const auto hungUp = std::chrono::steady_clock::now();
     b.pty.closeMaster();
-    QVERIFY(lost.wait(1000));
-    QVERIFY(std::chrono::steady_clock::now() - hungUp < 1s);
+    QVERIFY(lost.wait(1000)); // reported within a second
     QVERIFY(!b.comm.PortOpen());
     const auto error = lost.first().first().value<Error>();
     QCOMPARE(error.number, ErrorCode::DeviceLost);
@@ -227,9 +216,9 @@ void TestQtSerialComm::hangUpClosesOnceAndQuietly()
 
     // The loss has been told: the rest of a poll burst goes nowhere quietly
     // until the program closes or opens the port.
-    QCOMPARE(errorNumber([&] { b.comm.Output("c"); }), 0);
+    QVERIFY_THROWS_NO_EXCEPTION(b.comm.Output("c"));
     b.comm.setPortOpen(false);
-    QCOMPARE(errorNumber([&] { b.comm.Output("c"); }), ErrorCode::PortNotOpen);
+    QVERIFY_THROWS_EXCEPTION(StationError, b.comm.Output("c"));
 }
 
 QTEST_GUILESS_MAIN(TestQtSerialComm)

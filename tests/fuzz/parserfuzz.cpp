@@ -1,41 +1,11 @@
 #include "parserfuzz.h"
 
+#include "acquisition/fakeserialcomm.h"
 #include "acquisition/frameparser.h"
-
-#include <QByteArray>
 
 namespace {
 constexpr std::uint8_t Deliver = 0xFD;
 constexpr std::uint8_t Escape = 0xFE;
-
-// A serial component that does exactly what the script says, at once.
-class ScriptedComm : public SerialComm {
-public:
-    QByteArray waiting;
-    QByteArray sent;
-    int inputLen = 1;
-    int code = 0;
-    int reads = 0;
-
-    void setCommPort(int) override {}
-    int CommPort() const override { return 1; }
-    void setSettings(const QString &) override {}
-    QString Settings() const override { return QStringLiteral("9600,N,8,1"); }
-    void setInputLen(int length) override { inputLen = length; }
-    int InputLen() const override { return inputLen; }
-    bool PortOpen() const override { return true; }
-    void setPortOpen(bool) override {}
-    int CommEvent() const override { return code; }
-    QString Input() override
-    {
-        ++reads;
-        const qsizetype n = inputLen == 0 ? waiting.size() : std::min<qsizetype>(inputLen, waiting.size());
-        const QByteArray chunk = waiting.left(n);
-        waiting.remove(0, n);
-        return QString::fromLatin1(chunk);
-    }
-    void Output(const QString &text) override { sent += text.toLatin1(); }
-};
 
 struct Snapshot {
     int frameStarted, fieldIndex, pollIndex, pollChannel;
@@ -44,57 +14,57 @@ struct Snapshot {
     bool operator==(const Snapshot &) const = default;
 };
 
-Snapshot snapshot(FrameParser &p)
-{
-    return {p.frameStarted(), p.fieldIndex(),   p.pollIndex(),     p.pollChannel(),
-            p.Text2().text(), p.Text3().text(), p.label1Captions()};
-}
-
+// Runs the handler directly for each scripted event over the in-memory
+// component (no event loop runs, so the component's own events never come).
 class Run {
 public:
     QString error;
 
     explicit Run(int inputLen)
     {
-        m_comm.inputLen = inputLen;
+        m_comm.setInputLen(inputLen);
+        m_comm.setPortOpen(true);
         m_parser.setCommit([this] { onCommit(); });
     }
 
-    void arrive(char c) { m_comm.waiting.append(c); }
+    void arrive(char c)
+    {
+        m_comm.receive(QByteArray(1, c));
+        m_waiting.append(c);
+    }
 
     void deliverAll()
     {
-        while (error.isEmpty() && !m_comm.waiting.isEmpty())
+        while (error.isEmpty() && m_comm.waiting() > 0)
             event(SerialComm::ComEvReceive);
     }
 
     void event(int code)
     {
-        const Snapshot before = snapshot(m_parser);
-        const QByteArray waitingBefore = m_comm.waiting;
-        m_comm.code = code;
-        m_comm.sent.clear();
-        m_comm.reads = 0;
+        const Snapshot before = snapshot();
+        m_comm.clearLog();
         m_committed = false;
+        m_comm.raiseEvent(code); // sets the event code; nothing is connected
         try {
             m_parser.MSComm1_OnComm();
         } catch (const StationError &e) {
             return fail(
                 QStringLiteral("handler raised %1 %2").arg(e.error().number).arg(e.error().description));
         }
-        const Snapshot after = snapshot(m_parser);
+        const Snapshot after = snapshot();
+        const qsizetype reads = m_comm.log().count(QStringLiteral("Input?"));
+        const qsizetype taken = m_waiting.size() - m_comm.waiting();
+        const QString read = QString::fromLatin1(m_waiting.left(taken));
+        m_waiting.remove(0, taken);
         if (code != SerialComm::ComEvReceive) {
-            if (!(after == before) || !m_comm.sent.isEmpty() || m_comm.reads != 0 ||
-                m_comm.waiting != waitingBefore)
+            if (!(after == before) || !m_comm.sent().isEmpty() || reads != 0)
                 return fail(QStringLiteral("event %1 was not ignored").arg(code));
         } else {
             ++m_receiveEvents;
-            if (m_comm.sent != "bcde")
-                return fail(QStringLiteral("poll burst was \"%1\"").arg(QString::fromLatin1(m_comm.sent)));
-            if (m_comm.reads != 1)
-                return fail(QStringLiteral("%1 reads in one event").arg(m_comm.reads));
-            const qsizetype taken = waitingBefore.size() - m_comm.waiting.size();
-            const QString read = QString::fromLatin1(waitingBefore.left(taken));
+            if (m_comm.sent() != "bcde")
+                return fail(QStringLiteral("poll burst was \"%1\"").arg(QString::fromLatin1(m_comm.sent())));
+            if (reads != 1)
+                return fail(QStringLiteral("%1 reads in one event").arg(reads));
             if (!m_committed && after.text3 != read)
                 return fail(QStringLiteral("Text3 is not the text read"));
         }
@@ -102,13 +72,21 @@ public:
     }
 
 private:
+    Snapshot snapshot()
+    {
+        FrameParser &p = m_parser;
+        return {p.frameStarted(), p.fieldIndex(),   p.pollIndex(),     p.pollChannel(),
+                p.Text2().text(), p.Text3().text(), p.label1Captions()};
+    }
+
+    // The commit comes after the parser's reset and before the poll burst.
     void onCommit()
     {
-        const Snapshot s = snapshot(m_parser);
+        const Snapshot s = snapshot();
         if (m_committed)
             fail(QStringLiteral("two commits in one event"));
         m_committed = true;
-        if (!m_comm.sent.isEmpty())
+        if (!m_comm.sent().isEmpty())
             fail(QStringLiteral("commit after the poll burst"));
         if (s.frameStarted != 0 || s.fieldIndex != 0 || !s.text2.isEmpty() || !s.text3.isEmpty())
             fail(QStringLiteral("commit before the reset"));
@@ -136,8 +114,9 @@ private:
             error = what;
     }
 
-    ScriptedComm m_comm;
+    FakeSerialComm m_comm;
     FrameParser m_parser{m_comm};
+    QByteArray m_waiting; // what the component holds, as the script delivered it
     bool m_committed = false;
     int m_receiveEvents = 0;
 };
