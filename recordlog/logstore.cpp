@@ -15,23 +15,6 @@ constexpr int SynchronousFull = 2;
 // Most checkpoints kept for a table with gaps; past this they start anew.
 constexpr std::size_t MaxCheckpoints = 1 << 16;
 
-constexpr qint64 PreloadChunk = 1 << 20;
-
-// Counting the records walks every leaf page of the table in 4 KB reads whose
-// order defeats the kernel's readahead: on a cold cache that takes 17 s for
-// ten million records where one sequential read of the file takes 1.5 s. So
-// the file is read once from start to end first, which leaves it in the page
-// cache (not in this process's memory); on a warm cache this costs little.
-void preloadFile(const QString &path)
-{
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly | QIODevice::Unbuffered))
-        return;
-    QByteArray chunk(PreloadChunk, Qt::Uninitialized);
-    while (file.read(chunk.data(), chunk.size()) > 0) {
-    }
-}
-
 Error noCurrentRecord()
 {
     return {ErrorCode::StoreFailed, QStringLiteral("No current record.")};
@@ -49,6 +32,17 @@ QString rowidName(const QStringList &columns)
 }
 
 } // namespace
+
+void warmStoreCache(const QString &path)
+{
+    constexpr qint64 Chunk = 1 << 20;
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly | QIODevice::Unbuffered))
+        return;
+    QByteArray chunk(Chunk, Qt::Uninitialized);
+    while (file.read(chunk.data(), chunk.size()) > 0) {
+    }
+}
 
 // ---------------------------------------------------------------- fields
 
@@ -166,7 +160,6 @@ LogRecordset::LogRecordset(std::shared_ptr<StoreConnection> connection, QString 
     m_columns = m_rowid + QLatin1String(", ") + fields.join(QLatin1String(", "));
 
     const QString from = QLatin1String(" FROM ") + quotedName(m_table);
-    preloadFile(m_connection->path());
     const qint64 count = m_connection->scalar(QLatin1String("SELECT count(*)") + from).toLongLong();
     if (count > 0) {
         Segment all;

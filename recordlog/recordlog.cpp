@@ -49,6 +49,8 @@ LogRecordset &RecordLog::logRs()
 
 void RecordLog::setFlex()
 {
+    if (!m_logDb)
+        warmStoreCache(storePath()); // the first open: no connection of ours holds the file yet
     m_logDb = LogDatabase::OpenDatabase(storePath());
     m_logRs = m_logDb->OpenRecordset(QStringLiteral("log"), dbOpenDynaset);
     // The grid follows the fresh record set: a record committed through it

@@ -5,6 +5,7 @@
 
 #include <QBuffer>
 #include <QFont>
+#include <QProcess>
 
 namespace {
 
@@ -129,6 +130,29 @@ private slots:
     // A long run keeps the written texts of its latest rows only; older
     // rows show their records as a restart would, also after a start with an
     // empty table.
+    // Another program that opens and closes the store while the station
+    // holds it (a viewer, the store tool) must not take the station's
+    // locks away: its close would then remove the write-ahead log under the
+    // station's feet and every later record would be lost.
+    void anotherProgramLeavesRecordsInPlace()
+    {
+        StoreFixture store;
+        store.create(3);
+        Station s(store);
+        const QString tool = qEnvironmentVariable("QF_BIN_DIR") + QStringLiteral("/quillfern-store");
+        const auto exported = [&] {
+            QProcess other;
+            other.start(tool, {QStringLiteral("export"), store.dir()});
+            if (!other.waitForFinished(30000) || other.exitCode() != 0)
+                return -1;
+            return int(other.readAllStandardOutput().count('\n')) - 1; // less the header
+        };
+        s.log.commit(Labels);
+        QCOMPARE(exported(), 4);
+        s.log.commit(Labels);
+        QCOMPARE(exported(), 5);
+    }
+
     void writtenRowsAreBounded_data()
     {
         QTest::addColumn<int>("records");
