@@ -81,8 +81,8 @@ void TestDevsim::readingsLookReal()
 void TestDevsim::servesTheStationAcrossStopAndStart()
 {
     QTemporaryDir dir;
+    QByteArray said; // outlives sim, whose destructor may still read its stderr
     QProcess sim;
-    QByteArray said;
     connect(&sim, &QProcess::readyReadStandardError, this, [&] { said += sim.readAllStandardError(); });
     sim.start(qEnvironmentVariable("QF_BIN_DIR") + "/quillfern-devsim",
               {"--dir", dir.path(), "--port", "4", "--interval", "0", "--seed", "3"});
