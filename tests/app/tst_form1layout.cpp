@@ -37,7 +37,6 @@ private Q_SLOTS:
     void window();
     void keyboardOrderAndFocus();
     void gridHidesTotalAndWorkingTextsLieBelow();
-    void selectorRange();
 
 private:
     Form1 &theForm() { return *m_form; }
@@ -49,17 +48,12 @@ private:
 
 namespace {
 
-// Design values in twips and points, faces as installed here.
-struct Look {
-    const char *face;
-    double points;
-    bool bold;
-    bool italic = false;
-};
-const Look windowLook{"Liberation Mono", 11.25, true};
-const Look arial8{"Liberation Sans", 8.25, false};
-const Look arial9{"Liberation Sans", 9.75, false};
-const Look arial14b{"Liberation Sans", 14.25, true};
+// Design values in twips; fonts as "face points [bold] [italic]", faces as
+// installed here.
+const char *const windowLook = "Liberation Mono 11.25 bold";
+const char *const arial8 = "Liberation Sans 8.25";
+const char *const arial9 = "Liberation Sans 9.75";
+const char *const arial14b = "Liberation Sans 14.25 bold";
 
 // The classic scheme: 2 active title bar, 8 window text, 10 active border,
 // 14 highlighted text. An invalid colour stands for the kind's standard one.
@@ -73,6 +67,25 @@ const QColor yellow(255, 255, 128);
 const QColor black(0, 0, 0);
 const QColor white(255, 255, 255);
 
+// One control as designed.
+struct Design {
+    const char *container;
+    QRect twips;
+    int tabIndex;
+    QString caption;
+    const char *font;
+    QColor fore;
+    QColor back;
+};
+
+QString fontText(const QFont &font)
+{
+    return QStringLiteral("%1 %2%3%4")
+        .arg(font.family())
+        .arg(font.pointSizeF())
+        .arg(font.bold() ? " bold" : "", font.italic() ? " italic" : "");
+}
+
 // The colour roles text and background use on a control of this kind.
 std::pair<QPalette::ColorRole, QPalette::ColorRole> rolesOf(const QWidget *widget)
 {
@@ -83,39 +96,14 @@ std::pair<QPalette::ColorRole, QPalette::ColorRole> rolesOf(const QWidget *widge
     return {QPalette::WindowText, QPalette::Window};
 }
 
-QString captionOf(const QWidget *widget)
-{
-    if (auto *label = qobject_cast<const QLabel *>(widget))
-        return label->text();
-    if (auto *box = qobject_cast<const QGroupBox *>(widget))
-        return box->title();
-    if (auto *button = qobject_cast<const QAbstractButton *>(widget))
-        return button->text();
-    if (auto *edit = qobject_cast<const QLineEdit *>(widget))
-        return edit->text();
-    return {};
-}
-
 } // namespace
 
 void TestForm1Layout::controls_data()
 {
-    QTest::addColumn<QString>("container");
-    QTest::addColumn<QRect>("twips");
-    QTest::addColumn<int>("tabIndex");
-    QTest::addColumn<QString>("caption");
-    QTest::addColumn<QString>("face");
-    QTest::addColumn<double>("points");
-    QTest::addColumn<bool>("bold");
-    QTest::addColumn<bool>("italic");
-    QTest::addColumn<QColor>("fore");
-    QTest::addColumn<QColor>("back");
-
+    QTest::addColumn<Design>("design");
     const auto row = [](const char *name, const char *in, QRect twips, int tab, const QString &caption,
-                        const Look &look, const QColor &fore, const QColor &back) {
-        QTest::newRow(name) << QString::fromLatin1(in) << twips << tab << caption
-                            << QString::fromLatin1(look.face) << look.points << look.bold << look.italic
-                            << fore << back;
+                        const char *font, const QColor &fore, const QColor &back) {
+        QTest::newRow(name) << Design{in, twips, tab, caption, font, fore, back};
     };
     const QString degrees = QStringLiteral("°c");
     row("Frame3", "Form1", {7080, 6480, 2535, 3135}, 29, "Relay Controller", windowLook, standard,
@@ -125,7 +113,7 @@ void TestForm1Layout::controls_data()
     row("Frame2(2)", "Form1", {7080, 3240, 2415, 3135}, 24, "Sensor3", windowLook, titleBar, grey);
     row("Label1(2)", "Frame2(2)", {1320, 1080, 495, 855}, 28, "", arial14b, yellow, black);
     row("Label2(2)", "Frame2(2)", {120, 1440, 1215, 375}, 27, "Temperature:", arial9, black, activeBorder);
-    row("Label14(2)", "Frame2(2)", {1800, 1080, 375, 855}, 25, degrees, {"Liberation Sans", 18, true}, white,
+    row("Label14(2)", "Frame2(2)", {1800, 1080, 375, 855}, 25, degrees, "Liberation Sans 18 bold", white,
         black);
     row("Frame1", "Form1", {9600, 6480, 2415, 3135}, 16, "Communication ", windowLook, QColor(255, 0, 0),
         grey);
@@ -135,7 +123,7 @@ void TestForm1Layout::controls_data()
     row("Start", "Frame1", {480, 960, 1455, 375}, 20, "START", arial8, standard, standard);
     row("Text4", "Frame1", {1200, 360, 495, 375}, 18, "", windowLook, standard, standard);
     row("VScroll3", "Frame1", {1680, 360, 255, 375}, 17, "", windowLook, standard, standard);
-    row("Label55", "Frame1", {480, 360, 615, 375}, 19, "COM:", {"Liberation Mono", 14.25, true}, black, grey);
+    row("Label55", "Frame1", {480, 360, 615, 375}, 19, "COM:", "Liberation Mono 14.25 bold", black, grey);
     row("Frame2(3)", "Form1", {9600, 3240, 2415, 3135}, 13, "Sensor4", windowLook, titleBar, grey);
     row("Label14(3)", "Frame2(3)", {1920, 1080, 375, 855}, 26, degrees, arial14b, white, black);
     row("Label2(3)", "Frame2(3)", {120, 1440, 1215, 375}, 15, "Vibration:", arial9, black, activeBorder);
@@ -150,49 +138,39 @@ void TestForm1Layout::controls_data()
     row("Label14(0)", "Frame2(0)", {1800, 1200, 375, 855}, 6, degrees, arial14b, white, black);
     row("Text2", "Form1", {1440, 10560, 3480, 480}, 1, "", arial8, standard, standard);
     row("Text3", "Form1", {0, 10680, 1335, 285}, 0, "Text3", arial8, standard, standard);
-    row("fg", "Form1", {0, 480, 6975, 8775}, 4, "", {"Liberation Sans", 9, true, true}, standard, standard);
-    row("totalrec", "Form1", {1200, 7200, 2295, 375}, 3, "", {"Liberation Sans", 9.75, true},
+    row("fg", "Form1", {0, 480, 6975, 8775}, 4, "", "Liberation Sans 9 bold italic", standard, standard);
+    row("totalrec", "Form1", {1200, 7200, 2295, 375}, 3, "", "Liberation Sans 9.75 bold",
         QColor(191, 123, 40), grey);
-    row("Label17", "Form1", {0, 0, 6975, 495}, 2, " DATA RECORD", {"DejaVu Sans", 20.25, true}, black,
+    row("Label17", "Form1", {0, 0, 6975, 495}, 2, " DATA RECORD", "DejaVu Sans 20.25 bold", black,
         QColor(192, 255, 255));
 }
 
 void TestForm1Layout::controls()
 {
-    QFETCH(QString, container);
-    QFETCH(QRect, twips);
-    QFETCH(int, tabIndex);
-    QFETCH(QString, caption);
-    QFETCH(QString, face);
-    QFETCH(double, points);
-    QFETCH(bool, bold);
-    QFETCH(bool, italic);
-    QFETCH(QColor, fore);
-    QFETCH(QColor, back);
-
+    QFETCH(Design, design);
     const QString name = QString::fromLatin1(QTest::currentDataTag());
     QWidget *widget = theForm().control(name);
     QVERIFY2(widget, qPrintable(name));
     m_checked << name;
 
-    QCOMPARE(widget->parentWidget()->objectName(), container);
+    const QRect &twips = design.twips;
+    QCOMPARE(widget->parentWidget()->objectName(), QString::fromLatin1(design.container));
     QCOMPARE(widget->geometry(),
              QRect(twips.x() / 15, twips.y() / 15, twips.width() / 15, twips.height() / 15));
-    QCOMPARE(widget->property("tabIndex").toInt(), tabIndex);
-    QCOMPARE(captionOf(widget), caption);
+    QCOMPARE(widget->property("tabIndex").toInt(), design.tabIndex);
+    // Labels, buttons and texts show their "text", frames their "title".
+    QCOMPARE(widget->property(qobject_cast<QGroupBox *>(widget) ? "title" : "text").toString(),
+             design.caption);
     QVERIFY(widget->isEnabled());
 
-    QCOMPARE(widget->font().family(), face);
-    QCOMPARE(QFontInfo(widget->font()).family(), face); // the face is installed, not a fallback
-    QCOMPARE(widget->font().pointSizeF(), points);
-    QCOMPARE(widget->font().bold(), bold);
-    QCOMPARE(widget->font().italic(), italic);
+    QCOMPARE(fontText(widget->font()), QString::fromLatin1(design.font));
+    QCOMPARE(QFontInfo(widget->font()).family(), widget->font().family()); // installed, not a fallback
 
     // Standard colours are the kind's own, not the container's.
     const auto [foreRole, backRole] = rolesOf(widget);
     const QPalette kind = QApplication::palette(widget);
-    QCOMPARE(widget->palette().color(foreRole), fore.isValid() ? fore : kind.color(foreRole));
-    QCOMPARE(widget->palette().color(backRole), back.isValid() ? back : kind.color(backRole));
+    QCOMPARE(widget->palette().color(foreRole), design.fore.isValid() ? design.fore : kind.color(foreRole));
+    QCOMPARE(widget->palette().color(backRole), design.back.isValid() ? design.back : kind.color(backRole));
     for (int role = 0; role < QPalette::NColorRoles; ++role) {
         const auto r = QPalette::ColorRole(role);
         if (r != foreRole && r != backRole && r != QPalette::NoRole)
@@ -220,9 +198,13 @@ void TestForm1Layout::window()
     QCOMPARE(form.maximumSize(), QSize(807, 645));
     QVERIFY(!(form.windowFlags() & Qt::WindowMaximizeButtonHint));
     QCOMPARE(form.palette().color(QPalette::Window), grey);
-    QCOMPARE(form.font().family(), QStringLiteral("Liberation Mono"));
-    QCOMPARE(form.font().pointSizeF(), 11.25);
-    QVERIFY(form.font().bold());
+    QCOMPARE(fontText(form.font()), QString::fromLatin1(windowLook));
+    // The port selector: ports 1 to 12, an arrow and a click in the track
+    // both move by one port.
+    auto *bar = form.control<QScrollBar>("VScroll3");
+    QCOMPARE(
+        (QList<int>{bar->orientation(), bar->minimum(), bar->maximum(), bar->singleStep(), bar->pageStep()}),
+        (QList<int>{Qt::Vertical, 1, 12, 1, 1}));
 
     const QIcon icon = form.windowIcon();
     QVERIFY(!icon.isNull());
@@ -263,32 +245,17 @@ void TestForm1Layout::gridHidesTotalAndWorkingTextsLieBelow()
 {
     Form1 &form = theForm();
     QWidget *grid = form.control("fg");
-    QWidget *total = form.control("totalrec");
-    QVERIFY(grid->geometry().contains(total->geometry()));
-    QWidget *seen = form.childAt(total->geometry().center());
-    QVERIFY(seen == grid || grid->isAncestorOf(seen));
-    // The title label's lowest line lies under the grid as well.
-    QCOMPARE(form.childAt(QPoint(100, 32)) == grid || grid->isAncestorOf(form.childAt(QPoint(100, 32))),
-             true);
-
+    const auto gridShowsAt = [&](QPoint point) {
+        QWidget *seen = form.childAt(point);
+        return seen == grid || grid->isAncestorOf(seen);
+    };
+    QVERIFY(grid->geometry().contains(form.control("totalrec")->geometry()));
+    QVERIFY(gridShowsAt(form.control("totalrec")->geometry().center()));
+    QVERIFY(gridShowsAt(QPoint(100, 32))); // the title label's lowest line
     for (const char *name : {"Text2", "Text3"}) {
-        QWidget *text = form.control(name);
-        QVERIFY(text->isVisibleTo(&form));
-        QVERIFY2(!form.rect().intersects(text->geometry()), name);
+        QVERIFY(form.control(name)->isVisibleTo(&form));
+        QVERIFY2(!form.rect().intersects(form.control(name)->geometry()), name);
     }
-}
-
-void TestForm1Layout::selectorRange()
-{
-    auto *bar = theForm().control<QScrollBar>("VScroll3");
-    QVERIFY(bar);
-    QCOMPARE(bar->orientation(), Qt::Vertical);
-    QCOMPARE(bar->minimum(), 1);
-    QCOMPARE(bar->maximum(), 12);
-    QCOMPARE(bar->value(), 1);
-    // An arrow and a click in the track both move by one port.
-    QCOMPARE(bar->singleStep(), 1);
-    QCOMPARE(bar->pageStep(), 1);
 }
 
 QTEST_MAIN(TestForm1Layout)

@@ -6,6 +6,7 @@
 #include <QTest>
 
 #include <csignal>
+#include <memory>
 #include <unistd.h>
 
 // The quillfern executable itself, started in an application directory that
@@ -15,83 +16,74 @@ class TestProgram : public QObject {
     Q_OBJECT
 
 private Q_SLOTS:
+    void init();
     void missingStoreIsNamedAndNothingIsCreated();
     void missingStoreEndsTheProgramOnceAnswered();
+
+private:
+    // The error report's line: the application title, the number and a
+    // description that names the missing file.
+    bool isMissingStoreLine(const QString &line) const
+    {
+        return line.startsWith(QStringLiteral("Tarnwick: Error 3024: ")) &&
+               line.contains(m_dir->filePath(QStringLiteral("velk.mdb")));
+    }
+    QStringList entries() const
+    {
+        return QDir(m_dir->path())
+            .entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System);
+    }
+
+    std::unique_ptr<QTemporaryDir> m_dir;
+    QString m_program;
 };
 
 namespace {
-
 constexpr int timeoutMs = 30000;
-
-// A copy of the executable in dir, which thereby is its application directory.
-QString installCopy(const QTemporaryDir &dir)
-{
-    const QString program = dir.filePath(QStringLiteral("quillfern"));
-    if (!QFile::copy(qEnvironmentVariable("QF_BIN_DIR") + QStringLiteral("/quillfern"), program))
-        return {};
-    QFile::setPermissions(program, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-    return program;
 }
 
-QStringList entries(const QTemporaryDir &dir)
+// A copy of the executable in a fresh directory, which thereby is its
+// application directory.
+void TestProgram::init()
 {
-    return QDir(dir.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System);
+    m_dir = std::make_unique<QTemporaryDir>();
+    m_program = m_dir->filePath(QStringLiteral("quillfern"));
+    QVERIFY(QFile::copy(qEnvironmentVariable("QF_BIN_DIR") + QStringLiteral("/quillfern"), m_program));
+    QFile::setPermissions(m_program, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
 }
-
-// The error report's line: the application title, the number and a
-// description that names the missing file.
-bool isMissingStoreLine(const QString &line, const QTemporaryDir &dir)
-{
-    return line.startsWith(QStringLiteral("Tarnwick: Error 3024: ")) &&
-           line.contains(dir.filePath(QStringLiteral("velk.mdb")));
-}
-
-} // namespace
 
 // Headless, nobody can answer the box: the line on the error stream and the
 // untouched directory are checked while the box waits, then the test ends
 // the program.
 void TestProgram::missingStoreIsNamedAndNothingIsCreated()
 {
-    QTemporaryDir dir;
-    const QString program = installCopy(dir);
-    QVERIFY(!program.isEmpty());
-
     QProcess process;
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
     process.setProcessEnvironment(env);
-    QByteArray errors;
-    connect(&process, &QProcess::readyReadStandardError, this,
-            [&] { errors += process.readAllStandardError(); });
-    process.start(program, {});
+    process.start(m_program, {});
     QVERIFY(process.waitForStarted());
 
-    QTRY_VERIFY_WITH_TIMEOUT(errors.contains("Error 3024"), timeoutMs);
-    QTRY_VERIFY_WITH_TIMEOUT(errors.contains('\n'), timeoutMs);
-    const QString line =
-        QString::fromLocal8Bit(errors).split(QLatin1Char('\n')).filter(QStringLiteral("3024")).first();
-    QVERIFY2(isMissingStoreLine(line, dir), qPrintable(line));
+    // The whole line, before the operator has answered.
+    QByteArray errors;
+    QTRY_VERIFY_WITH_TIMEOUT(
+        (errors += process.readAllStandardError()).contains("3024") && errors.endsWith('\n'), timeoutMs);
+    const QStringList lines =
+        QString::fromLocal8Bit(errors).split(QLatin1Char('\n')).filter(QStringLiteral("3024"));
+    QVERIFY2(lines.size() == 1 && isMissingStoreLine(lines.first()), errors.constData());
     QCOMPARE(process.state(), QProcess::Running); // the error box waits for the operator
-    QCOMPARE(entries(dir), QStringList{QStringLiteral("quillfern")});
-
+    QCOMPARE(entries(), QStringList{QStringLiteral("quillfern")});
     process.kill();
     QVERIFY(process.waitForFinished(timeoutMs));
 }
 
 // On a virtual X display an operator stand-in (xdotool) answers the box
-// titled with the application title; the program then ends with a non-zero
-// status.
+// titled with the application title; the program then ends with status 1.
 void TestProgram::missingStoreEndsTheProgramOnceAnswered()
 {
     const QString xvfbRun = QStandardPaths::findExecutable(QStringLiteral("xvfb-run"));
-    const QString xdotool = QStandardPaths::findExecutable(QStringLiteral("xdotool"));
-    if (xvfbRun.isEmpty() || xdotool.isEmpty())
+    if (xvfbRun.isEmpty() || QStandardPaths::findExecutable(QStringLiteral("xdotool")).isEmpty())
         QSKIP("needs xvfb-run and xdotool");
-
-    QTemporaryDir dir;
-    const QString program = installCopy(dir);
-    QVERIFY(!program.isEmpty());
 
     // The shell's status is the program's: wait hands it on.
     const QString operatorStandIn = QStringLiteral(
@@ -112,9 +104,8 @@ void TestProgram::missingStoreEndsTheProgramOnceAnswered()
     process.setProcessEnvironment(env);
     // Its own process group, so that a stuck run is ended with its display.
     process.setChildProcessModifier([] { ::setsid(); });
-    process.start(xvfbRun, {QStringLiteral("-a"), QStringLiteral("-s"),
-                            QStringLiteral("-screen 0 1024x768x24"), QStringLiteral("sh"),
-                            QStringLiteral("-c"), operatorStandIn, QStringLiteral("sh"), program});
+    process.start(xvfbRun,
+                  {"-a", "-s", "-screen 0 1024x768x24", "sh", "-c", operatorStandIn, "sh", m_program});
     QVERIFY(process.waitForStarted());
     if (!process.waitForFinished(timeoutMs)) {
         ::kill(-pid_t(process.processId()), SIGKILL);
@@ -126,8 +117,8 @@ void TestProgram::missingStoreEndsTheProgramOnceAnswered()
     QCOMPARE(process.exitCode(), 1);
     const QString errors = QString::fromLocal8Bit(process.readAllStandardError());
     const QStringList lines = errors.split(QLatin1Char('\n')).filter(QStringLiteral("3024"));
-    QVERIFY2(lines.size() == 1 && isMissingStoreLine(lines.first(), dir), qPrintable(errors));
-    QCOMPARE(entries(dir), QStringList{QStringLiteral("quillfern")});
+    QVERIFY2(lines.size() == 1 && isMissingStoreLine(lines.first()), qPrintable(errors));
+    QCOMPARE(entries(), QStringList{QStringLiteral("quillfern")});
 }
 
 QTEST_GUILESS_MAIN(TestProgram)
