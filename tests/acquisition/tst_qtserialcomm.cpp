@@ -45,7 +45,6 @@ struct Bench {
 };
 
 using Operation = std::function<void(Bench &)>;
-
 } // namespace
 
 Q_DECLARE_METATYPE(Operation)
