@@ -17,17 +17,17 @@ struct Error {
 // Error numbers. They are stable: operators and README refer to them.
 namespace ErrorCode {
 // General
-inline constexpr int Overflow = 6;            // 16-bit counter left its range
+inline constexpr int Overflow = 6; // 16-bit counter left its range
 // Serial component
-inline constexpr int PortNotFound = 8002;     // no such COM port
-inline constexpr int PortInUse = 8005;        // port already opened by another program
-inline constexpr int PortAccessDenied = 8006; // no permission on the device
-inline constexpr int PortOpenFailed = 8007;   // any other failure to open
-inline constexpr int InvalidSettings = 380;   // Settings text is not "baud,parity,data,stop"
+inline constexpr int PortNotFound = 8002;      // no such COM port
+inline constexpr int PortInUse = 8005;         // port already opened by another program
+inline constexpr int PortAccessDenied = 8006;  // no permission on the device
+inline constexpr int PortOpenFailed = 8007;    // any other failure to open
+inline constexpr int InvalidSettings = 380;    // Settings text is not "baud,parity,data,stop"
 inline constexpr int InvalidPortNumber = 8010; // CommPort outside 1..255 (or similar)
-inline constexpr int PortNotOpen = 8012;      // Output/Input on a closed port
-inline constexpr int WriteFailed = 8013;      // bytes could not be written
-inline constexpr int DeviceLost = 8020;       // device vanished or reads failed for good
+inline constexpr int PortNotOpen = 8012;       // Output/Input on a closed port
+inline constexpr int WriteFailed = 8013;       // bytes could not be written
+inline constexpr int DeviceLost = 8020;        // device vanished or reads failed for good
 // Log store
 inline constexpr int StoreMissing = 3024;     // velk.mdb not found
 inline constexpr int StoreNotDatabase = 3343; // file is not a database
@@ -36,7 +36,7 @@ inline constexpr int FieldMissing = 3265;     // a field of "log" is missing
 inline constexpr int StoreFailed = 3146;      // any other failure of the store engine
 inline constexpr int StoreBusy = 3260;        // locked by another program beyond the busy timeout
 // Record grid
-inline constexpr int GridOutOfRange = 381;    // a grid row, column or row count outside the grid
+inline constexpr int GridOutOfRange = 381; // a grid row, column or row count outside the grid
 } // namespace ErrorCode
 
 class StationError : public std::exception {
