@@ -24,6 +24,16 @@ bool looksNumeric(const QString &text)
     return ok;
 }
 
+// The font role of a cell: bold where the cell's flag says so.
+QVariant boldFont(bool bold)
+{
+    if (!bold)
+        return {};
+    QFont font;
+    font.setBold(true);
+    return font;
+}
+
 } // namespace
 
 FlexGrid::FlexGrid(int cols, QObject *parent)
@@ -303,12 +313,7 @@ QVariant FlexGrid::data(const QModelIndex &index, int role) const
             return {};
         }
     case Qt::FontRole:
-        if (isBold(row, col)) {
-            QFont font;
-            font.setBold(true);
-            return font;
-        }
-        return {};
+        return boldFont(isBold(row, col));
     default:
         return {};
     }
@@ -324,12 +329,7 @@ QVariant FlexGrid::headerData(int section, Qt::Orientation orientation, int role
     case Qt::TextAlignmentRole:
         return int(alignment(m_colAlignment.at(section), cellText(0, section)).toInt());
     case Qt::FontRole:
-        if (isBold(0, section)) {
-            QFont font;
-            font.setBold(true);
-            return font;
-        }
-        return {};
+        return boldFont(isBold(0, section));
     default:
         return {};
     }

@@ -42,32 +42,33 @@ nanoseconds processCpu()
            microseconds(u.ru_utime.tv_usec + u.ru_stime.tv_usec);
 }
 
-// Runs the handler for each event and adds up the CPU it takes.
-struct TimedHandler {
-    FrameParser &parser;
-    long long events = 0;
-    nanoseconds cpu{0};
-
-    void operator()()
+// A frame parser on a component, opened as START opens it, that counts its
+// events and commits and adds up the CPU its handler takes.
+struct TimedParser {
+    explicit TimedParser(SerialComm &comm) : parser(comm)
     {
-        const auto start = threadCpu();
-        parser.MSComm1_OnComm();
-        cpu += threadCpu() - start;
-        ++events;
+        parser.setCommit([this] { ++commits; });
+        QObject::connect(&comm, &SerialComm::OnComm, [this] {
+            const auto start = threadCpu();
+            parser.MSComm1_OnComm();
+            cpu += threadCpu() - start;
+            ++events;
+        });
+        comm.setInputLen(1);
+        comm.setPortOpen(true);
     }
+
+    FrameParser parser;
+    long long events = 0;
+    long long commits = 0;
+    nanoseconds cpu{0};
 };
 
 void withDouble()
 {
     FakeSerialComm comm;
     comm.setRecording(false);
-    FrameParser parser(comm);
-    long long commits = 0;
-    parser.setCommit([&] { ++commits; });
-    TimedHandler handler{parser};
-    QObject::connect(&comm, &SerialComm::OnComm, [&] { handler(); });
-    comm.setInputLen(1);
-    comm.setPortOpen(true);
+    TimedParser handler(comm);
 
     const QByteArray frame("N25.3,26.1,24.8,0.52,");
     const QByteArray chunk = frame.repeated(500);
@@ -82,8 +83,8 @@ void withDouble()
     }
     const double seconds = wall.nsecsElapsed() / 1e9;
     std::printf("parser with the in-memory component:\n");
-    std::printf("  %lld events, %lld frames in %.3f s: %.0f events/s\n", handler.events, commits, seconds,
-                handler.events / seconds);
+    std::printf("  %lld events, %lld frames in %.3f s: %.0f events/s\n", handler.events, handler.commits,
+                seconds, handler.events / seconds);
     std::printf("  handler CPU per event: %.2f us\n",
                 duration<double, std::micro>(handler.cpu).count() / handler.events);
 }
@@ -112,20 +113,14 @@ int overPseudoTerminal()
     }
 
     QtSerialComm comm(dir.path());
-    FrameParser parser(comm);
-    long long commits = 0;
-    parser.setCommit([&] { ++commits; });
-    TimedHandler handler{parser};
-    QObject::connect(&comm, &SerialComm::OnComm, [&] { handler(); });
-    comm.setInputLen(1);
-    comm.setPortOpen(true);
+    TimedParser handler(comm);
 
     QEventLoop loop;
     // Warm up until the first frame, then measure a window of some seconds.
     QObject::connect(&comm, &SerialComm::deviceLost, &loop, [&] { loop.exit(1); });
     QTimer warm;
     QObject::connect(&warm, &QTimer::timeout, &loop, [&] {
-        if (commits > 0)
+        if (handler.commits > 0)
             loop.quit();
     });
     warm.start(10);
@@ -136,7 +131,7 @@ int overPseudoTerminal()
     }
     warm.stop();
 
-    const long long events0 = handler.events, commits0 = commits;
+    const long long events0 = handler.events, commits0 = handler.commits;
     const nanoseconds handler0 = handler.cpu, process0 = processCpu();
     QElapsedTimer wall;
     wall.start();
@@ -152,7 +147,7 @@ int overPseudoTerminal()
 
     std::printf("QtSerialComm over a pseudo-terminal, lock-step with quillfern-devsim:\n");
     std::printf("  %lld characters, %lld frames in %.3f s: %.0f characters/s (9600 baud carries 960)\n",
-                events, commits - commits0, seconds, events / seconds);
+                events, handler.commits - commits0, seconds, events / seconds);
     std::printf("  handler CPU per character: %.2f us (target <= 10 us)\n", handlerCpu / events);
     std::printf("  station process CPU per character (event loop, QSerialPort, handler): %.2f us\n",
                 processCpuUs / events);

@@ -57,6 +57,22 @@ long statusKb(const char *key)
     return -1;
 }
 
+// The record log opened and listed as the window's start-up does it, with
+// its grid shown at the window's size.
+struct ShownLog {
+    explicit ShownLog(const QString &dir) : log(dir, boxes)
+    {
+        log.setFlex();
+        log.fillGrid();
+        view.resize(GridWidth, GridHeight);
+        view.show();
+        QCoreApplication::processEvents();
+    }
+    AnswerNo boxes;
+    RecordLog log;
+    FlexGridView view{log.fg()}; // made before the load, as in the window
+};
+
 double percentile(std::vector<double> v, double p)
 {
     std::sort(v.begin(), v.end());
@@ -67,19 +83,14 @@ double percentile(std::vector<double> v, double p)
 int startupChild(const QString &dir, Clock::time_point started, int argc, char **argv)
 {
     QApplication app(argc, argv);
-    AnswerNo boxes;
-    RecordLog log(dir, boxes);
-    log.setFlex();
-    log.fillGrid();
-    FlexGridView view(log.fg());
-    view.resize(GridWidth, GridHeight);
-    view.show();
-    QCoreApplication::processEvents();
+    ShownLog shown(dir);
+    RecordLog &log = shown.log;
+    FlexGridView &view = shown.view;
     view.viewport()->repaint();
     const double ms = Ms(Clock::now() - started).count();
-    const QString shown = log.fg().TextMatrix(view.topRow(), 0);
+    const QString first = log.fg().TextMatrix(view.topRow(), 0);
     std::printf("startup_ms=%.1f hwm_kb=%ld rows=%d first_shown=%s total=\"%s\"\n", ms, statusKb("VmHWM:"),
-                log.fg().Rows(), qPrintable(shown), qPrintable(log.totalrec().text()));
+                log.fg().Rows(), qPrintable(first), qPrintable(log.totalrec().text()));
     return 0;
 }
 
@@ -189,17 +200,10 @@ int main(int argc, char *argv[])
         ensureStore(dir, records);
         startup(QCoreApplication::applicationFilePath(), dir);
 
-        AnswerNo boxes;
-        RecordLog log(dir, boxes);
-        log.setFlex();
-        log.fillGrid();
-        FlexGridView view(log.fg());
-        view.resize(GridWidth, GridHeight);
-        view.show();
-        QCoreApplication::processEvents();
-        scrolling(log, view);
-        commits(log);
-        deleteAll(log);
+        ShownLog shown(dir);
+        scrolling(shown.log, shown.view);
+        commits(shown.log);
+        deleteAll(shown.log);
         std::fflush(stdout);
     }
     return 0;
