@@ -23,18 +23,34 @@ if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ]; then
     display_wrap=(xvfb-run -a -s "-screen 0 1280x1024x24")
 fi
 
-qf_say "starting the simulated device as COM1"
-"$bin/quillfern-devsim" --dir "$bin" --port 1 &
+# The simulated device takes COM1 unless an operator has mapped a real
+# device there; then the first free COM port.
+port=""
+for n in $(seq 1 12); do
+    link="$bin/COM$n"
+    if { [ ! -e "$link" ] && [ ! -L "$link" ]; } || [[ "$(readlink "$link")" == /dev/pts/* ]]; then
+        port=$n
+        break
+    fi
+done
+[ -n "$port" ] || { echo "COM1 to COM12 are all mapped to devices in $bin" >&2; exit 1; }
+
+qf_say "starting the simulated device as COM$port"
+"$bin/quillfern-devsim" --dir "$bin" --port "$port" &
 sim=$!
 trap 'kill "$sim" 2>/dev/null || true; wait "$sim" 2>/dev/null || true' EXIT INT TERM
 
 # Wait for the simulator to publish its port (at most 5 s).
 for _ in $(seq 50); do
-    [ -e "$bin/COM1" ] && break
+    [ -e "$bin/COM$port" ] && break
     kill -0 "$sim" 2>/dev/null || { echo "the simulated device did not start" >&2; exit 1; }
     sleep 0.1
 done
-[ -e "$bin/COM1" ] || { echo "the simulated device did not publish COM1" >&2; exit 1; }
+[ -e "$bin/COM$port" ] || { echo "the simulated device did not publish COM$port" >&2; exit 1; }
 
-qf_say "opening the window: press START to see the values arrive"
+if [ "$port" = 1 ]; then
+    qf_say "opening the window: press START to see the values arrive"
+else
+    qf_say "opening the window: set COM to $port, then press START to see the values arrive"
+fi
 "${display_wrap[@]}" "$bin/quillfern"

@@ -8,12 +8,13 @@ PortLink::PortLink(const QString &dir, int port, const QString &target)
     : m_path(QDir(dir).absoluteFilePath(QStringLiteral("COM%1").arg(port))), m_target(target)
 {
     const QFileInfo existing(m_path);
-    if (existing.isSymLink()) {
-        // Left behind by a simulator that was killed, or owned by another
-        // one still running: the newest simulator takes the name over.
+    if (existing.isSymLink() && existing.symLinkTarget().startsWith(QLatin1String("/dev/pts/"))) {
+        // A pseudo-terminal left behind by a simulator that was killed, or
+        // owned by another one still running: the newest takes the name over.
         QFile::remove(m_path);
-    } else if (existing.exists()) {
-        m_error = QStringLiteral("%1 exists and is not a link; not replacing it").arg(m_path);
+    } else if (existing.exists() || existing.isSymLink()) {
+        // An operator's mapping of a real device stays as it is.
+        m_error = QStringLiteral("%1 exists and is not a simulator's link; not replacing it").arg(m_path);
         return;
     }
     if (!QFile::link(m_target, m_path)) {
