@@ -13,6 +13,12 @@
 #include <utility>
 
 namespace {
+// Most characters a text box holds of its value. The parser's working boxes
+// take every character the device sends; laying out a longer text anew for
+// each of them would make a field of thousands of characters without a comma
+// cost more time per character than the line takes to carry it.
+constexpr int TextBoxLimit = 1024;
+
 template <typename Widget> Widget *designed(const Form1 &form, const QString &name)
 {
     auto *widget = form.control<Widget>(name);
@@ -80,6 +86,7 @@ void Station::bindControls()
 void Station::bindText(TextValue &value, const QString &control)
 {
     auto *edit = designed<QLineEdit>(m_form, control);
+    edit->setMaxLength(TextBoxLimit);
     edit->setText(value.text());
     connect(&value, &TextValue::changed, edit, &QLineEdit::setText);
     // What the operator types is the value the handlers read next.
