@@ -3,47 +3,18 @@
 
 #include "acquisition/frameparser.h"
 #include "acquisition/qtserialcomm.h"
-#include "portlink.h"
-#include "pseudoterminal.h"
+#include "support/ptydevice.h"
 
 #include <QSignalSpy>
-#include <QTemporaryDir>
 #include <QTest>
-#include <QTimer>
 
-#include <chrono>
 #include <ctime>
 #include <functional>
-#include <unistd.h>
-
-using namespace std::chrono_literals;
 
 namespace {
-// A device on a pseudo-terminal published as COM1 in a fresh application
-// directory, and the station's component over it.
-struct Bench {
-    QTemporaryDir dir;
-    PseudoTerminal pty;
-    PortLink link{dir.path(), 1, pty.slavePath()};
+struct Bench : PtyDevice {
     QtSerialComm comm{dir.path()};
-    QByteArray fromStation;
-
-    void send(const QByteArray &bytes)
-    {
-        QCOMPARE(::write(pty.masterFd(), bytes.constData(), bytes.size()), bytes.size());
-    }
-
-    // Everything the station has written so far.
-    const QByteArray &received()
-    {
-        char buffer[4096];
-        ssize_t n = 0;
-        while (pty.masterFd() >= 0 && (n = ::read(pty.masterFd(), buffer, sizeof buffer)) > 0)
-            fromStation.append(buffer, int(n));
-        return fromStation;
-    }
 };
-
 using Operation = std::function<void(Bench &)>;
 } // namespace
 
@@ -52,173 +23,150 @@ Q_DECLARE_METATYPE(Operation)
 class TestQtSerialComm : public QObject {
     Q_OBJECT
 private Q_SLOTS:
-    void errors_data();
-    void errors();
-    void receive_data();
-    void receive();
-    void bytesAreLatin1();
-    void reopenAndStopStartKeepServing();
-    void hangUpClosesOnceAndQuietly();
-};
+    void errors_data()
+    {
+        QTest::addColumn<Operation>("operation");
+        QTest::addColumn<int>("error");
+        QTest::addColumn<QString>("description"); // how it begins
+        const auto open = [](int port, const QString &settings = "9600,N,8,1") {
+            return Operation([=](Bench &b) {
+                b.comm.setCommPort(port);
+                b.comm.setSettings(settings);
+                b.comm.setPortOpen(true); // the line takes the settings
+            });
+        };
+        QTest::newRow("even, 7 bits, 2 stop, lower case") << open(1, "19200,e,7,2") << 0 << "";
+        QTest::newRow("1.5 stop bits") << open(1, "300,O,5,1.5") << 0 << "";
+        for (const char *bad : {"", "9600,N,8", "9600,N,8,1,1", "fast,N,8,1", "0,N,8,1", "9600,X,8,1",
+                                "9600,N,9,1", "9600,N,8,3"})
+            QTest::addRow("settings \"%s\"", bad)
+                << open(1, bad) << ErrorCode::InvalidSettings << "Invalid Settings";
+        for (int port : {0, -1, 256})
+            QTest::addRow("port %d", port) << open(port) << ErrorCode::InvalidPortNumber << "";
+        QTest::newRow("no such port")
+            << open(255) << ErrorCode::PortNotFound << "COM255: no such port (/dev/ttyS254)";
+        QTest::newRow("dangling link") << Operation([open](Bench &b) {
+            QVERIFY(QFile::link("/nonexistent/ttyUSB9", b.dir.filePath("COM9")));
+            QCOMPARE(b.comm.portPath(9), b.dir.filePath("COM9")); // a dangling link still names the port
+            open(9)(b);
+        }) << ErrorCode::PortNotFound << "COM9: no such port";
+        QTest::newRow("in use") << Operation([](Bench &b) {
+            QtSerialComm holder(b.dir.path());
+            holder.setPortOpen(true);
+            b.comm.setPortOpen(true);
+        }) << ErrorCode::PortInUse
+                                << "COM1: port already in use";
+        QTest::newRow("Output while closed")
+            << Operation([](Bench &b) { b.comm.Output("b"); }) << ErrorCode::PortNotOpen << "";
+        QTest::newRow("close while closed")
+            << Operation([](Bench &b) { b.comm.setPortOpen(false); }) << 0 << "";
+    }
 
-void TestQtSerialComm::errors_data()
-{
-    QTest::addColumn<Operation>("operation");
-    QTest::addColumn<int>("error");
-    QTest::addColumn<QString>("description"); // how it begins
+    void errors()
+    {
+        QFETCH(Operation, operation);
+        QFETCH(QString, description);
+        Bench b;
+        Error error;
+        try {
+            operation(b);
+        } catch (const StationError &e) {
+            error = e.error();
+            QVERIFY(!b.comm.PortOpen()); // a failed open leaves the port closed
+        }
+        QTEST(error.number, "error");
+        QVERIFY2(description.isEmpty() || error.description.startsWith(description),
+                 qPrintable(error.description));
+    }
 
-    const auto open = [](int port, const QString &settings) {
-        return Operation([=](Bench &b) {
-            b.comm.setCommPort(port);
-            b.comm.setSettings(settings);
-            b.comm.setPortOpen(true); // the line takes the settings
+    void receive_data()
+    {
+        QTest::addColumn<bool>("lockStep");
+        QTest::newRow("lock-step: one character, one burst") << true;
+        QTest::newRow("all at once: readyRead fires once for many") << false;
+    }
+
+    void receive()
+    {
+        QFETCH(bool, lockStep);
+        Bench b;
+        FrameParser parser(b.comm);
+        QSignalSpy events(&b.comm, &SerialComm::OnComm);
+        connect(&b.comm, &SerialComm::OnComm, this, [&] { parser.MSComm1_OnComm(); });
+        int commits = 0;
+        parser.setCommit([&] { ++commits; });
+        b.comm.setInputLen(1);
+        b.comm.setPortOpen(true);
+
+        const QByteArray frame("N25.3,26.1,24.8,0.52,");
+        for (int i = 0; lockStep && i < frame.size(); ++i) {
+            QVERIFY(b.send(frame.mid(i, 1)));
+            QTRY_COMPARE_WITH_TIMEOUT(b.received().size(), (i + 1) * 4, 2000); // the burst reached the device
+        }
+        QVERIFY(lockStep || b.send(frame));
+        QTRY_COMPARE_WITH_TIMEOUT(b.received().size(), frame.size() * 4, 2000);
+        QCOMPARE(b.received(), QByteArray("bcde").repeated(frame.size()));
+        QCOMPARE(events.count(), frame.size());
+        QCOMPARE(commits, 1);
+        QCOMPARE(parser.label1Captions(), (std::array<QString, 4>{"  25.3", "  26.1", "  24.8", "  0.52"}));
+    }
+
+    // Every byte arrives as its Latin-1 character and goes back as the same
+    // byte, across reopens and stop-start rounds.
+    void bytesAreLatin1AcrossReopens()
+    {
+        Bench b;
+        QString input;
+        connect(&b.comm, &SerialComm::OnComm, this, [&] {
+            const QString text = b.comm.Input(); // read length 0: all that waits
+            input += text;
+            b.comm.Output(text);
         });
-    };
-    QTest::newRow("even, 7 bits, 2 stop, lower case") << open(1, "19200,e,7,2") << 0 << "";
-    QTest::newRow("1.5 stop bits") << open(1, "300,O,5,1.5") << 0 << "";
-    for (const char *bad :
-         {"", "9600,N,8", "9600,N,8,1,1", "fast,N,8,1", "0,N,8,1", "9600,X,8,1", "9600,N,9,1", "9600,N,8,3"})
-        QTest::addRow("settings \"%s\"", bad)
-            << open(1, bad) << ErrorCode::InvalidSettings << "Invalid Settings";
-    for (int port : {0, -1, 256})
-        QTest::addRow("port %d", port) << open(port, "9600,N,8,1") << ErrorCode::InvalidPortNumber << "";
-    QTest::newRow("no such port") << open(255, "9600,N,8,1") << ErrorCode::PortNotFound
-                                  << "COM255: no such port (/dev/ttyS254)";
-    QTest::newRow("dangling link") << Operation([open](Bench &b) {
-        QVERIFY(QFile::link("/nonexistent/ttyUSB9", b.dir.filePath("COM9")));
-        QCOMPARE(b.comm.portPath(9), b.dir.filePath("COM9")); // a dangling link still names the port
-        open(9, "9600,N,8,1")(b);
-    }) << ErrorCode::PortNotFound << "COM9: no such port";
-    QTest::newRow("in use") << Operation([](Bench &b) {
-        QtSerialComm holder(b.dir.path());
-        holder.setPortOpen(true);
-        b.comm.setPortOpen(true);
-    }) << ErrorCode::PortInUse
-                            << "COM1: port already in use";
-    QTest::newRow("Output while closed")
-        << Operation([](Bench &b) { b.comm.Output("b"); }) << ErrorCode::PortNotOpen << "";
-    QTest::newRow("Input while closed")
-        << Operation([](Bench &b) { b.comm.Input(); }) << ErrorCode::PortNotOpen << "";
-    QTest::newRow("close while closed") << Operation([](Bench &b) { b.comm.setPortOpen(false); }) << 0 << "";
-}
-
-void TestQtSerialComm::errors()
-{
-    QFETCH(Operation, operation);
-    QFETCH(QString, description);
-    Bench b;
-    Error error;
-    try {
-        operation(b);
-    } catch (const StationError &e) {
-        error = e.error();
-        QVERIFY(!b.comm.PortOpen()); // a failed open leaves the port closed
+        QByteArray all;
+        for (int c = 0; c < 256; ++c)
+            all.append(char(c));
+        for (int round = 0; round < 4; ++round) {
+            b.comm.setPortOpen(true);
+            if (round % 2 == 1)
+                b.comm.setPortOpen(true); // a second open reopens
+            QVERIFY(b.send(all.mid(round * 64, 64)));
+            QTRY_COMPARE_WITH_TIMEOUT(b.received(), all.left((round + 1) * 64), 2000);
+            b.comm.setPortOpen(false);
+        }
+        QCOMPARE(input, QString::fromLatin1(all));
     }
-    QTEST(error.number, "error");
-    QVERIFY2(description.isEmpty() || error.description.startsWith(description),
-             qPrintable(error.description));
-}
 
-void TestQtSerialComm::receive_data()
-{
-    QTest::addColumn<bool>("lockStep");
-    QTest::newRow("lock-step: one character, one burst") << true;
-    QTest::newRow("all at once: readyRead fires once for many") << false;
-}
-
-void TestQtSerialComm::receive()
-{
-    QFETCH(bool, lockStep);
-    Bench b;
-    FrameParser parser(b.comm);
-    int events = 0, commits = 0;
-    connect(&b.comm, &SerialComm::OnComm, this, [&] {
-        ++events;
-        parser.MSComm1_OnComm();
-    });
-    parser.setCommit([&] { ++commits; });
-    b.comm.setInputLen(1);
-    b.comm.setPortOpen(true);
-
-    const QByteArray frame("N25.3,26.1,24.8,0.52,");
-    for (int i = 0; lockStep && i < frame.size(); ++i) {
-        b.send(frame.mid(i, 1));
-        QTRY_COMPARE_WITH_TIMEOUT(b.received().size(), (i + 1) * 4, 2000); // the burst reached the device
-    }
-    if (!lockStep)
-        b.send(frame);
-    QTRY_COMPARE_WITH_TIMEOUT(b.received().size(), frame.size() * 4, 2000);
-    QCOMPARE(b.received(), QByteArray("bcde").repeated(frame.size()));
-    QCOMPARE(events, frame.size());
-    QCOMPARE(commits, 1);
-    QCOMPARE(parser.label1Captions(), (std::array<QString, 4>{"  25.3", "  26.1", "  24.8", "  0.52"}));
-}
-
-void TestQtSerialComm::bytesAreLatin1()
-{
-    Bench b;
-    QString input;
-    connect(&b.comm, &SerialComm::OnComm, this, [&] { input += b.comm.Input(); });
-    b.comm.setPortOpen(true); // read length 0: all that waits
-
-    QByteArray all;
-    for (int c = 0; c < 256; ++c)
-        all.append(char(c));
-    b.send(all);
-    QTRY_COMPARE_WITH_TIMEOUT(input.size(), 256, 2000);
-    QCOMPARE(input, QString::fromLatin1(all));
-    b.comm.Output(input);
-    QTRY_COMPARE_WITH_TIMEOUT(b.received(), all, 2000);
-}
-
-void TestQtSerialComm::reopenAndStopStartKeepServing()
-{
-    Bench b;
-    connect(&b.comm, &SerialComm::OnComm, this, [&] { b.comm.Output(b.comm.Input().toUpper()); });
-    b.comm.setInputLen(1);
-    for (int round = 0; round < 6; ++round) {
+    void hangUpClosesOnceAndQuietly()
+    {
+        Bench b;
+        b.comm.setInputLen(1);
         b.comm.setPortOpen(true);
-        if (round % 2 == 1)
-            b.comm.setPortOpen(true); // a second open reopens
-        b.send("q");
-        QTRY_COMPARE_WITH_TIMEOUT(b.received().size(), round + 1, 2000);
+        QSignalSpy lost(&b.comm, &SerialComm::deviceLost);
+        QSignalSpy events(&b.comm, &SerialComm::OnComm);
+
+        b.pty.closeMaster();
+        QVERIFY(lost.wait(1000)); // reported within a second
+        QVERIFY(!b.comm.PortOpen());
+        const auto error = lost.first().first().value<Error>();
+        QVERIFY2(error.number == ErrorCode::DeviceLost && error.description.startsWith("COM1: device lost"),
+                 qPrintable(error.description));
+
+        // Half a second of event loop after the loss: no more reports, no
+        // events, and the process does not spin (std::clock is its CPU time).
+        const std::clock_t cpuBefore = std::clock();
+        QTest::qWait(500);
+        const double cpuSeconds = double(std::clock() - cpuBefore) / CLOCKS_PER_SEC;
+        QVERIFY2(cpuSeconds < 0.1, qPrintable(QStringLiteral("CPU %1 s in 0.5 s").arg(cpuSeconds)));
+        QCOMPARE(lost.count(), 1);
+        QCOMPARE(events.count(), 0);
+
+        // The loss has been told: the rest of a poll burst goes nowhere
+        // quietly until the program closes or opens the port.
+        QVERIFY_THROWS_NO_EXCEPTION(b.comm.Output("c"));
         b.comm.setPortOpen(false);
+        QVERIFY_THROWS_EXCEPTION(StationError, b.comm.Output("c"));
     }
-    QCOMPARE(b.received(), QByteArray(6, 'Q'));
-}
-
-void TestQtSerialComm::hangUpClosesOnceAndQuietly()
-{
-    Bench b;
-    b.comm.setInputLen(1);
-    b.comm.setPortOpen(true);
-    QSignalSpy lost(&b.comm, &SerialComm::deviceLost);
-    QSignalSpy events(&b.comm, &SerialComm::OnComm);
-
-    b.pty.closeMaster();
-    QVERIFY(lost.wait(1000)); // reported within a second
-    QVERIFY(!b.comm.PortOpen());
-    const auto error = lost.first().first().value<Error>();
-    QCOMPARE(error.number, ErrorCode::DeviceLost);
-    QVERIFY2(error.description.startsWith("COM1: device lost"), qPrintable(error.description));
-
-    // Half a second of event loop after the loss: no more reports, no events,
-    // and the process does not spin (std::clock is the process's CPU time).
-    const std::clock_t cpuBefore = std::clock();
-    QEventLoop loop;
-    QTimer::singleShot(500ms, &loop, &QEventLoop::quit);
-    loop.exec();
-    const double cpuSeconds = double(std::clock() - cpuBefore) / CLOCKS_PER_SEC;
-    QVERIFY2(cpuSeconds < 0.1, qPrintable(QStringLiteral("CPU %1 s in 0.5 s").arg(cpuSeconds)));
-    QCOMPARE(lost.count(), 1);
-    QCOMPARE(events.count(), 0);
-
-    // The loss has been told: the rest of a poll burst goes nowhere quietly
-    // until the program closes or opens the port.
-    QVERIFY_THROWS_NO_EXCEPTION(b.comm.Output("c"));
-    b.comm.setPortOpen(false);
-    QVERIFY_THROWS_EXCEPTION(StationError, b.comm.Output("c"));
-}
+};
 
 QTEST_GUILESS_MAIN(TestQtSerialComm)
 #include "tst_qtserialcomm.moc"

@@ -4,8 +4,7 @@
 #include "acquisition/frameparser.h"
 
 namespace {
-constexpr std::uint8_t Deliver = 0xFD;
-constexpr std::uint8_t Escape = 0xFE;
+constexpr std::uint8_t Deliver = 0xFD, Escape = 0xFE;
 
 struct Snapshot {
     int frameStarted, fieldIndex, pollIndex, pollChannel;
@@ -16,9 +15,13 @@ struct Snapshot {
 
 // Runs the handler directly for each scripted event over the in-memory
 // component (no event loop runs, so the component's own events never come).
-class Run {
-public:
-    QString error;
+struct Run {
+    FakeSerialComm m_comm;
+    FrameParser m_parser{m_comm};
+    QByteArray m_waiting; // what the component holds, as the script delivered it
+    bool m_committed = false;
+    int m_receiveEvents = 0;
+    QString error; // the first invariant broken
 
     explicit Run(int inputLen)
     {
@@ -48,30 +51,31 @@ public:
         try {
             m_parser.MSComm1_OnComm();
         } catch (const StationError &e) {
-            return fail(
-                QStringLiteral("handler raised %1 %2").arg(e.error().number).arg(e.error().description));
+            return check(false, qPrintable("the handler raised: " + e.error().description));
         }
-        const Snapshot after = snapshot();
+        const Snapshot s = snapshot();
         const qsizetype reads = m_comm.log().count(QStringLiteral("Input?"));
         const qsizetype taken = m_waiting.size() - m_comm.waiting();
         const QString read = QString::fromLatin1(m_waiting.left(taken));
         m_waiting.remove(0, taken);
         if (code != SerialComm::ComEvReceive) {
-            if (!(after == before) || !m_comm.sent().isEmpty() || reads != 0)
-                return fail(QStringLiteral("event %1 was not ignored").arg(code));
+            check(s == before && m_comm.sent().isEmpty() && reads == 0, "another event was not ignored");
         } else {
             ++m_receiveEvents;
-            if (m_comm.sent() != "bcde")
-                return fail(QStringLiteral("poll burst was \"%1\"").arg(QString::fromLatin1(m_comm.sent())));
-            if (reads != 1)
-                return fail(QStringLiteral("%1 reads in one event").arg(reads));
-            if (!m_committed && after.text3 != read)
-                return fail(QStringLiteral("Text3 is not the text read"));
+            check(m_comm.sent() == "bcde", "the poll burst is not bcde");
+            check(reads == 1, "not one read in a receive event");
+            check(m_committed || s.text3 == read, "Text3 is not the text read");
         }
-        checkRanges(after);
+        // The state between events.
+        check(s.frameStarted == 0 || s.frameStarted == 1, "frameStarted out of range");
+        check(s.fieldIndex >= 0 && s.fieldIndex <= 3, "fieldIndex out of range");
+        const int poll = m_receiveEvents > 0 ? 4 : 0;
+        check(s.pollIndex == poll && s.pollChannel == poll, "poll counters");
+        check(s.frameStarted == 1 || (s.fieldIndex == 0 && s.text2.isEmpty()), "field state outside a frame");
+        for (const QString &label : s.labels)
+            check(label.isEmpty() || label.startsWith(u"  "), "a label without its two blanks");
     }
 
-private:
     Snapshot snapshot()
     {
         FrameParser &p = m_parser;
@@ -83,42 +87,18 @@ private:
     void onCommit()
     {
         const Snapshot s = snapshot();
-        if (m_committed)
-            fail(QStringLiteral("two commits in one event"));
+        check(!m_committed, "two commits in one event");
         m_committed = true;
-        if (!m_comm.sent().isEmpty())
-            fail(QStringLiteral("commit after the poll burst"));
-        if (s.frameStarted != 0 || s.fieldIndex != 0 || !s.text2.isEmpty() || !s.text3.isEmpty())
-            fail(QStringLiteral("commit before the reset"));
+        check(m_comm.sent().isEmpty(), "commit after the poll burst");
+        check(s.frameStarted == 0 && s.fieldIndex == 0 && s.text2.isEmpty() && s.text3.isEmpty(),
+              "commit before the reset");
     }
 
-    void checkRanges(const Snapshot &s)
+    void check(bool held, const char *what)
     {
-        if (s.frameStarted != 0 && s.frameStarted != 1)
-            return fail(QStringLiteral("frameStarted %1").arg(s.frameStarted));
-        if (s.fieldIndex < 0 || s.fieldIndex > 3)
-            return fail(QStringLiteral("fieldIndex %1 between events").arg(s.fieldIndex));
-        const int poll = m_receiveEvents > 0 ? 4 : 0;
-        if (s.pollIndex != poll || s.pollChannel != poll)
-            return fail(QStringLiteral("pollIndex %1, pollChannel %2").arg(s.pollIndex).arg(s.pollChannel));
-        if (s.frameStarted == 0 && (s.fieldIndex != 0 || !s.text2.isEmpty()))
-            return fail(QStringLiteral("field state outside a frame"));
-        for (const QString &label : s.labels)
-            if (!label.isEmpty() && !label.startsWith(QStringLiteral("  ")))
-                return fail(QStringLiteral("label \"%1\"").arg(label));
+        if (!held && error.isEmpty())
+            error = QString::fromUtf8(what);
     }
-
-    void fail(const QString &what)
-    {
-        if (error.isEmpty())
-            error = what;
-    }
-
-    FakeSerialComm m_comm;
-    FrameParser m_parser{m_comm};
-    QByteArray m_waiting; // what the component holds, as the script delivered it
-    bool m_committed = false;
-    int m_receiveEvents = 0;
 };
 } // namespace
 

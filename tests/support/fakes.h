@@ -14,6 +14,12 @@ public:
         QString prompt;
         int style = 0;
         QString title;
+        bool operator==(const Box &) const = default;
+        friend char *toString(const Box &box) // what a failing QCOMPARE prints
+        {
+            return qstrdup(
+                qPrintable(QStringLiteral("%1 [%2] %3").arg(box.title).arg(box.style).arg(box.prompt)));
+        }
     };
 
     int msgBox(const QString &prompt, int style, const QString &title = {}) override
@@ -26,12 +32,13 @@ public:
 
     void answerNext(int answer) { m_answers.append(answer); }
     const QList<Box> &shown() const { return m_shown; }
-    void clear() { m_shown.clear(); }
 
 private:
     QList<Box> m_shown;
     QList<int> m_answers;
 };
+
+using Boxes = QList<FakeMessageBoxes::Box>;
 
 // Records errors instead of ending the program.
 class FakeErrorReport : public ErrorReport {
