@@ -12,18 +12,15 @@
 int main(int argc, char *argv[])
 {
     QCoreApplication app(argc, argv);
-    if (argc != 2) {
-        std::fprintf(stderr, "usage: qf_log_committer DIR\n");
-        return 1;
-    }
+    if (argc != 2)
+        return 1; // usage: qf_log_committer DIR
     FakeMessageBoxes boxes;
     RecordLog log(QString::fromLocal8Bit(argv[1]), boxes);
     try {
         log.setFlex();
         log.fillGrid();
         for (;;) {
-            log.commit({QStringLiteral("  21.5"), QStringLiteral("  22"), QStringLiteral("  7"),
-                        QStringLiteral("  0.5")});
+            log.commit({"  21.5", "  22", "  7", "  0.5"});
             std::printf("%d\n", log.fg().Rows() - 2);
             std::fflush(stdout);
         }

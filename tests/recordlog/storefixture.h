@@ -1,6 +1,9 @@
 #pragma once
 
+#include "recordlog/logstore.h"
+#include "recordlog/recordlog.h"
 #include "recordlog/storemaintenance.h"
+#include "support/fakes.h"
 
 #include <QDir>
 #include <QSqlDatabase>
@@ -15,7 +18,7 @@
 // station's back.
 class StoreFixture {
 public:
-    StoreFixture() : m_dir(QDir::temp().filePath(QStringLiteral("quillfern store ü#%-XXXXXX"))) {}
+    StoreFixture() : m_dir(QDir::temp().filePath("quillfern store ü#%-XXXXXX")) {}
 
     QString dir() const { return m_dir.path(); }
     QString path() const { return storeFilePath(dir()); }
@@ -28,12 +31,14 @@ public:
         if (count > 0)
             fillStore(path(), count);
     }
+    // The station's record set over the store.
+    auto records() const { return LogDatabase::OpenDatabase(path())->OpenRecordset("log"); }
 
     // A connection of its own to the store file, open (creating the file if
     // need be); the caller removes it.
     QSqlDatabase connect(const QString &name) const
     {
-        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), name);
+        QSqlDatabase db = QSqlDatabase::addDatabase("QSQLITE", name);
         db.setDatabaseName(path());
         QTest::qVerify(db.open(), "open", qPrintable(db.lastError().text()), __FILE__, __LINE__);
         return db;
@@ -63,4 +68,19 @@ public:
 
 private:
     QTemporaryDir m_dir;
+};
+
+// A record log over a store, opened and listed as at start-up; its clock
+// stands at `now` when that is valid.
+struct ListedLog {
+    explicit ListedLog(const StoreFixture &store, const QDateTime &now = {}) : log(store.dir(), boxes)
+    {
+        if (now.isValid())
+            log.setClock([now] { return now; });
+        log.setFlex();
+        log.fillGrid();
+    }
+    QString total() { return log.totalrec().text(); }
+    FakeMessageBoxes boxes;
+    RecordLog log;
 };

@@ -16,9 +16,7 @@ private slots:
     {
         StoreFixture store;
         store.create();
-        const QString committer =
-            QCoreApplication::applicationDirPath() + QStringLiteral("/qf_log_committer");
-        QVERIFY(QFile::exists(committer));
+        const QString committer = QCoreApplication::applicationDirPath() + "/qf_log_committer";
         const quint32 seed = QRandomGenerator::global()->generate();
         qInfo("seed %u", seed);
         QRandomGenerator random(seed);
@@ -27,7 +25,7 @@ private slots:
         for (int round = 0; round < 30; ++round) {
             QProcess child;
             child.start(committer, {store.dir()});
-            QVERIFY(child.waitForStarted());
+            QVERIFY2(child.waitForStarted(), qPrintable(committer));
             // Kill within the first 200 ms of its life: during start-up or
             // in the middle of committing.
             const QDeadlineTimer killAt(int(random.bounded(200)));
@@ -44,10 +42,9 @@ private slots:
         qInfo("%lld serial numbers printed", qlonglong(printed.size()));
         QVERIFY(!printed.isEmpty());
 
-        const QStringList stored = store.column(QStringLiteral("SELECT \"Sr No\" FROM log ORDER BY rowid"));
+        const QStringList stored = store.column("SELECT \"Sr No\" FROM log ORDER BY rowid");
         for (const QString &serial : printed)
-            QVERIFY2(stored.contains(serial),
-                     qPrintable(serial + QLatin1String(" was printed but is not stored")));
+            QVERIFY2(stored.contains(serial), qPrintable(serial + " was printed but is not stored"));
         // Numbering went on across the restarts: 1..N, each once.
         for (qsizetype i = 0; i < stored.size(); ++i)
             QCOMPARE(stored.at(i), QString::number(i + 1));

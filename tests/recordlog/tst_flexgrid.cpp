@@ -1,8 +1,6 @@
 #include "common/error.h"
 #include "recordlog/flexgridview.h"
-#include "recordlog/recordlog.h"
 #include "storefixture.h"
-#include "support/fakes.h"
 
 #include <QApplication>
 #include <QHeaderView>
@@ -11,7 +9,6 @@
 #include <QStyleOptionHeader>
 
 namespace {
-
 // A source of 1000 rows "r<n>" that counts its reads.
 struct CountingSource : FlexGridSource {
     qint64 recordCount() const override { return 1000; }
@@ -25,21 +22,20 @@ struct CountingSource : FlexGridSource {
     }
     int reads = 0;
 };
-
 } // namespace
 
 class TestFlexGrid : public QObject {
     Q_OBJECT
 private slots:
     // Listed rows come from the source in blocks; written cells lie above
-    // them; past the overlay limit old written rows show the source again.
-    void sourceAndOverlay()
+    // them (their limit is tested through the record log); Clear empties all.
+    void sourceAndWrittenRows()
     {
         FlexGrid fg;
         auto source = std::make_shared<CountingSource>();
         fg.listRecords(source);
         QCOMPARE(fg.Rows(), 1002);
-        QCOMPARE(fg.TextMatrix(1000, 3), QStringLiteral("r1000"));
+        QCOMPARE(fg.TextMatrix(1000, 3), "r1000");
         QCOMPARE(fg.TextMatrix(1001, 3), QString());
         QVERIFY_THROWS_EXCEPTION(StationError, fg.TextMatrix(1002, 0));
         QVERIFY_THROWS_EXCEPTION(StationError, fg.setTextMatrix(0, 6, {}));
@@ -48,31 +44,22 @@ private slots:
             fg.TextMatrix(r, 0);
         QCOMPARE(source->reads, 2); // row 1000's block, then rows 1..128 in one
 
-        fg.setOverlayLimit(2);
-        for (int r = 10; r <= 13; ++r)
-            fg.setTextMatrix(r, 2, QStringLiteral("w%1").arg(r));
-        QCOMPARE(fg.overlayRows(), 2u);
-        QCOMPARE(fg.TextMatrix(10, 2), QStringLiteral("r10"));
-        QCOMPARE(fg.TextMatrix(13, 2), QStringLiteral("w13"));
-        QCOMPARE(fg.TextMatrix(13, 3), QStringLiteral("r13"));
-
         // Rows past the source's records are kept whatever the limit, until
         // the grid shrinks past them.
-        fg.setTextMatrix(1001, 0, QStringLiteral("a"));
-        fg.setTextMatrix(1001, 1, QStringLiteral("b"));
+        fg.setOverlayLimit(1);
+        fg.setTextMatrix(1001, 0, "a");
         fg.setRows(1003);
-        fg.setTextMatrix(1002, 0, QStringLiteral("c"));
-        QCOMPARE(fg.TextMatrix(1001, 0), QStringLiteral("a"));
+        fg.setTextMatrix(1002, 0, "c");
+        QCOMPARE(fg.TextMatrix(1001, 0), "a");
         fg.setRows(1002);
         fg.setRows(1003);
         QCOMPARE(fg.TextMatrix(1002, 0), QString());
 
-        fg.setTextMatrix(0, 1, QStringLiteral("head"));
+        fg.setTextMatrix(0, 0, "head");
         fg.Clear(); // every text, the header's too; the source goes
         QCOMPARE(fg.Rows(), 1003);
-        QCOMPARE(fg.TextMatrix(0, 1), QString());
-        QCOMPARE(fg.TextMatrix(1001, 0), QString());
-        QCOMPARE(fg.TextMatrix(5, 0), QString());
+        for (const int r : {0, 5, 1001})
+            QCOMPARE(fg.TextMatrix(r, 0), QString());
     }
 
     // The grid of a station with a million records: listed at once, the
@@ -81,13 +68,11 @@ private slots:
     {
         StoreFixture store;
         store.create(1000000);
-        FakeMessageBoxes boxes;
-        RecordLog log(store.dir(), boxes);
-        log.setFlex();
-        log.fillGrid();
+        ListedLog s(store);
+        RecordLog &log = s.log;
         FlexGrid &fg = log.fg();
         QCOMPARE(fg.Rows(), 1000002);
-        QCOMPARE(log.totalrec().text(), QStringLiteral("Total Records: 1000000"));
+        QCOMPARE(log.totalrec().text(), "Total Records: 1000000");
         for (const int r : {32768, 999999, 1000000})
             QCOMPARE(fg.TextMatrix(r, 0), QString::number(r));
         for (int c = 0; c < 6; ++c)
@@ -101,16 +86,14 @@ private slots:
         QCOMPARE(bar->maximum(), 1000001 - view.visibleRows());
         bar->setValue(bar->maximum());
         QCOMPARE(view.topRow(), 1000002 - view.visibleRows());
-        const QModelIndex last = view.model()->index(view.visibleRows() - 2, 0);
-        QCOMPARE(view.model()->data(last).toString(), QStringLiteral("1000000"));
-        QCOMPARE(view.model()->headerData(0, Qt::Horizontal).toString(), QStringLiteral("Sr No"));
+        QCOMPARE(view.model()->index(view.visibleRows() - 2, 0).data().toString(), "1000000");
+        QCOMPARE(view.model()->headerData(0, Qt::Horizontal).toString(), "Sr No");
 
-        log.commit(
-            {QStringLiteral("  1"), QStringLiteral("  2"), QStringLiteral("  3"), QStringLiteral("  4")});
-        QCOMPARE(fg.TextMatrix(1000001, 0), QStringLiteral("1000001"));
+        log.commit({"  1", "  2", "  3", "  4"});
+        QCOMPARE(fg.TextMatrix(1000001, 0), "1000001");
         QCOMPARE(bar->maximum(), 1000002 - view.visibleRows());
 
-        boxes.answerNext(MsgAnswer::Yes);
+        s.boxes.answerNext(MsgAnswer::Yes);
         log.Command1_Click();
         QCOMPARE(fg.Rows(), 2);
         QCOMPARE(fg.TextMatrix(1, 0), QString());

@@ -10,7 +10,6 @@ private slots:
         QTest::addColumn<QString>("text");
         QTest::addColumn<QVariant>("value"); // null: no value (too large for a double)
         QTest::newRow("decimal") << "25.3" << QVariant(25.3);
-        QTest::newRow("label caption") << "  25.3" << QVariant(25.3);
         QTest::newRow("blank between digits") << "3 4" << QVariant(34.0);
         QTest::newRow("second period stops") << "12.5.3" << QVariant(12.5);
         QTest::newRow("carriage return stops") << "7\r" << QVariant(7.0);

@@ -1,15 +1,23 @@
 #include "common/error.h"
-#include "recordlog/logstore.h"
 #include "recordlog/storetext.h"
 #include "storefixture.h"
 
 #include <QElapsedTimer>
 #include <QFile>
 #include <QSemaphore>
-#include <QThread>
 
 #include <chrono>
 #include <thread>
+
+namespace {
+void append(LogRecordset &rs, const QString &serial, const QVariant &temp1 = {})
+{
+    rs.AddNew();
+    rs.Fields().Item("Sr No").setValue(serial);
+    rs.Fields().Item("Temp1").setValue(temp1);
+    rs.Update();
+}
+} // namespace
 
 class TestLogStore : public QObject {
     Q_OBJECT
@@ -31,33 +39,27 @@ private slots:
     void openErrors()
     {
         QFETCH(QString, setup);
-        QFETCH(int, number);
         QFETCH(QString, named);
         StoreFixture store;
         QFile file(store.path());
-        if (setup.startsWith(QLatin1String("file:"))) {
-            QVERIFY(file.open(QIODevice::WriteOnly));
-            file.write(setup.mid(5).toUtf8());
-            file.close();
-        } else if (!setup.isEmpty()) {
+        if (setup.startsWith(u"file:"))
+            QVERIFY(file.open(QIODevice::WriteOnly) && file.write(setup.mid(5).toUtf8()) >= 0);
+        else if (!setup.isEmpty())
             store.sql({setup});
-        }
+        file.close();
         const QStringList before = store.files();
         const QByteArray content = file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
         file.close();
-
         try {
-            LogDatabase::OpenDatabase(store.path())->OpenRecordset(QStringLiteral("log"));
+            store.records();
             QFAIL("the store opened");
         } catch (const StationError &e) {
-            const QString description = e.error().description;
-            QCOMPARE(e.error().number, number);
-            QVERIFY2(description.contains(store.path()) && description.contains(named),
-                     qPrintable(description));
+            QTEST(e.error().number, "number");
+            QVERIFY2(e.error().description.contains(store.path()) && e.error().description.contains(named),
+                     qPrintable(e.error().description));
         }
         QCOMPARE(store.files(), before); // nothing created, nothing changed
-        if (file.open(QIODevice::ReadOnly))
-            QCOMPARE(file.readAll(), content);
+        QCOMPARE(file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray(), content);
     }
 
     void tableOfAnotherTool()
@@ -65,13 +67,11 @@ private slots:
         // Other declared types, other case, other column order, an extra
         // column and a column named rowid.
         StoreFixture store;
-        store.sql(
-            {QStringLiteral("CREATE TABLE LOG (rowid INTEGER, temp4 VARCHAR(9), \"SR NO\" INTEGER, "
-                            "TimeAndDate DATETIME, Temp1 TEXT, Temp2 NUMERIC, Temp3 FLOAT, note TEXT)"),
-             QStringLiteral(
-                 "INSERT INTO LOG VALUES (99, '7', 1, '2024-02-29 23:59:58', '25.3', 4, 1.5, 'x')"),
-             QStringLiteral("INSERT INTO LOG VALUES (98, NULL, 2, 'yesterday', NULL, 2.25, NULL, 'y')")});
-        auto rs = LogDatabase::OpenDatabase(store.path())->OpenRecordset(QStringLiteral("log"));
+        store.sql({"CREATE TABLE LOG (rowid INTEGER, temp4 VARCHAR(9), \"SR NO\" INTEGER, "
+                   "TimeAndDate DATETIME, Temp1 TEXT, Temp2 NUMERIC, Temp3 FLOAT, note TEXT)",
+                   "INSERT INTO LOG VALUES (99, '7', 1, '2024-02-29 23:59:58', '25.3', 4, 1.5, 'x')",
+                   "INSERT INTO LOG VALUES (98, NULL, 2, 'yesterday', NULL, 2.25, NULL, 'y')"});
+        auto rs = store.records();
         QCOMPARE(rs->RecordCount(), 2);
         QStringList texts;
         for (; !rs->Eof(); rs->MoveNext()) {
@@ -82,17 +82,13 @@ private slots:
         QCOMPARE(texts,
                  (QStringList{"1", leap, "25.3", "4", "1.5", "7", "2", "yesterday", "", "2.25", "", ""}));
         QVERIFY_THROWS_EXCEPTION(StationError, rs->MoveNext());
-        QVERIFY_THROWS_EXCEPTION(StationError, rs->Fields().Item(QStringLiteral("Temp1")).Value());
-        QVERIFY_THROWS_EXCEPTION(StationError, rs->Fields().Item(QStringLiteral("Temp5")));
+        QVERIFY_THROWS_EXCEPTION(StationError, rs->Fields().Item("Temp1").Value());
+        QVERIFY_THROWS_EXCEPTION(StationError, rs->Fields().Item("Temp5"));
 
-        rs->AddNew();
-        rs->Fields().Item(QStringLiteral("Sr No")).setValue(QStringLiteral("3"));
-        rs->Fields().Item(QStringLiteral("Temp1")).setValue(12.5);
-        rs->Update();
+        append(*rs, "3", 12.5);
         QCOMPARE(rs->RecordCount(), 3);
-        QCOMPARE(valueText(rs->ReadRows(2, 1).front().at(2)), QStringLiteral("12.5"));
-        QCOMPARE(store.column(QStringLiteral("SELECT journal_mode FROM pragma_journal_mode")),
-                 QStringList{QStringLiteral("wal")});
+        QCOMPARE(valueText(rs->ReadRows(2, 1).front().at(2)), "12.5");
+        QCOMPARE(store.column("SELECT journal_mode FROM pragma_journal_mode"), QStringList{"wal"});
     }
 
     // Rowids with gaps: positions are found from checkpoints, forwards and
@@ -102,10 +98,9 @@ private slots:
         StoreFixture store;
         store.create(3000);
         const QStringList expected =
-            store.sql({QStringLiteral("DELETE FROM log WHERE rowid % 7 = 0 OR rowid BETWEEN 1000 AND 1400"),
-                       QStringLiteral("DELETE FROM log WHERE rowid = 1"),
-                       QStringLiteral("SELECT \"Sr No\" FROM log ORDER BY rowid")});
-        auto rs = LogDatabase::OpenDatabase(store.path())->OpenRecordset(QStringLiteral("log"));
+            store.sql({"DELETE FROM log WHERE rowid % 7 = 0 OR rowid BETWEEN 1000 AND 1400",
+                       "DELETE FROM log WHERE rowid = 1", "SELECT \"Sr No\" FROM log ORDER BY rowid"});
+        auto rs = store.records();
         QCOMPARE(rs->RecordCount(), expected.size());
         for (const qint64 at : {2000, 5, 2200, 1990, 0, 1000, int(expected.size() - 3)}) {
             const auto rows = rs->ReadRows(at, 40);
@@ -113,11 +108,8 @@ private slots:
             for (std::size_t i = 0; i < rows.size(); ++i)
                 QCOMPARE(rows[i].at(0).toString(), expected.at(at + qint64(i)));
         }
-        // Appended records follow the listed ones.
-        rs->AddNew();
-        rs->Fields().Item(QStringLiteral("Sr No")).setValue(QStringLiteral("new"));
-        rs->Update();
-        QCOMPARE(rs->ReadRows(rs->RecordCount() - 2, 2).back().at(0).toString(), QStringLiteral("new"));
+        append(*rs, "new"); // appended records follow the listed ones
+        QCOMPARE(rs->ReadRows(rs->RecordCount() - 2, 2).back().at(0).toString(), "new");
     }
 
     // Another program reading the file, or holding its write lock for a
@@ -126,44 +118,35 @@ private slots:
     {
         StoreFixture store;
         store.create(10);
-        auto rs = LogDatabase::OpenDatabase(store.path())->OpenRecordset(QStringLiteral("log"));
-        auto append = [&rs](const QString &serial) {
-            rs->AddNew();
-            rs->Fields().Item(QStringLiteral("Sr No")).setValue(serial);
-            rs->Update();
-        };
+        auto rs = store.records();
         {
-            QSqlDatabase reader = store.connect(QStringLiteral("reader"));
+            QSqlDatabase reader = store.connect("reader");
             QVERIFY(reader.transaction());
-            QSqlQuery read(QStringLiteral("SELECT count(*) FROM log"), reader);
+            QSqlQuery read("SELECT count(*) FROM log", reader);
             QVERIFY(read.next());
-            append(QStringLiteral("11"));
-            read.finish();
-            reader.rollback();
+            append(*rs, "11");
         }
-        QSqlDatabase::removeDatabase(QStringLiteral("reader"));
+        QSqlDatabase::removeDatabase("reader");
 
         QSemaphore locked;
-        QThread *writer = QThread::create([&] {
+        std::jthread writer([&] {
             {
-                const QSqlDatabase db = store.connect(QStringLiteral("writer"));
-                QSqlQuery(QStringLiteral("BEGIN IMMEDIATE"), db);
-                QSqlQuery(QStringLiteral("INSERT INTO log (\"Sr No\") VALUES ('writer')"), db);
+                const QSqlDatabase db = store.connect("writer");
+                QSqlQuery("BEGIN IMMEDIATE", db);
+                QSqlQuery("INSERT INTO log (\"Sr No\") VALUES ('writer')", db);
                 locked.release();
                 std::this_thread::sleep_for(std::chrono::seconds(1)); // the other program holds its lock
-                QSqlQuery(QStringLiteral("COMMIT"), db);
+                QSqlQuery("COMMIT", db);
             }
-            QSqlDatabase::removeDatabase(QStringLiteral("writer"));
+            QSqlDatabase::removeDatabase("writer");
         });
-        writer->start();
         QVERIFY(locked.tryAcquire(1, 10000));
         QElapsedTimer waited;
         waited.start();
-        append(QStringLiteral("12"));
+        append(*rs, "12");
         QVERIFY2(waited.elapsed() >= 500, "the append did not wait for the lock");
-        QVERIFY(writer->wait(10000));
-        delete writer;
-        QCOMPARE(store.column(QStringLiteral("SELECT \"Sr No\" FROM log WHERE rowid > 10 ORDER BY rowid")),
+        writer.join();
+        QCOMPARE(store.column("SELECT \"Sr No\" FROM log WHERE rowid > 10 ORDER BY rowid"),
                  (QStringList{"11", "writer", "12"}));
     }
 };

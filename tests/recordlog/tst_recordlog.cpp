@@ -1,7 +1,5 @@
-#include "recordlog/recordlog.h"
 #include "recordlog/storetext.h"
 #include "storefixture.h"
-#include "support/fakes.h"
 
 #include <QBuffer>
 #include <QFont>
@@ -10,35 +8,27 @@
 namespace {
 
 // Line noise in Temp1: a number too large for a double, stored as null.
-const std::array<QString, 4> Labels{QStringLiteral("  1E999"), QStringLiteral("  25.3"),
-                                    QStringLiteral("  3 4"), QStringLiteral("  abc")};
+const std::array<QString, 4> Labels{"  1E999", "  25.3", "  3 4", "  abc"};
 const QDateTime When(QDate(2026, 3, 14), QTime(15, 9, 26));
+const QString Header = "Sr No|Time And Date|Temp1|Temp2|Temp3|Temp4", Empty = "|||||";
 
-QStringList gridRow(FlexGrid &fg, int row)
+// The grid's texts, one row each, "|" between cells.
+QStringList gridText(FlexGrid &fg)
 {
-    QStringList texts;
-    for (int c = 0; c < fg.Cols(); ++c)
-        texts.append(fg.TextMatrix(row, c));
-    return texts;
+    QStringList rows;
+    for (int r = 0; r < fg.Rows(); ++r) {
+        QStringList cells;
+        for (int c = 0; c < fg.Cols(); ++c)
+            cells << fg.TextMatrix(r, c);
+        rows << cells.join(u'|');
+    }
+    return rows;
 }
 
 } // namespace
 
 class TestRecordLog : public QObject {
     Q_OBJECT
-
-    // A record log over the fixture's store, opened and listed as at start-up.
-    struct Station {
-        explicit Station(const StoreFixture &store) : log(store.dir(), boxes)
-        {
-            log.setClock([] { return When; });
-            log.setFlex();
-            log.fillGrid();
-        }
-        FakeMessageBoxes boxes;
-        RecordLog log;
-    };
-
 private slots:
     // The grid shows the texts as received, the store their numbers; a
     // restart lists the stored values, a null as empty text in its own row,
@@ -47,32 +37,27 @@ private slots:
     {
         StoreFixture store;
         store.create();
+        const QString when = dateTimeText(When);
         {
-            Station s(store);
-            QCOMPARE(s.log.totalrec().text(), QString()); // an empty table keeps the caption
+            ListedLog s(store, When);
+            QCOMPARE(s.total(), QString()); // an empty table keeps the caption
             s.log.commit(Labels);
-            QCOMPARE(s.log.fg().Rows(), 3);
-            QCOMPARE(gridRow(s.log.fg(), 1),
-                     (QStringList{"1", dateTimeText(When), "  1E999", "  25.3", "  3 4", "  abc"}));
-            QCOMPARE(gridRow(s.log.fg(), 2), QStringList(6, QString()));
-            QCOMPARE(s.log.totalrec().text(), QStringLiteral("Total Records: 1"));
+            QCOMPARE(gridText(s.log.fg()),
+                     (QStringList{Header, "1|" + when + "|  1E999|  25.3|  3 4|  abc", Empty}));
+            QCOMPARE(s.total(), "Total Records: 1");
         }
-        QCOMPARE(store.column(QStringLiteral("SELECT count(*) FROM log WHERE Temp1 IS NULL")),
-                 QStringList{"1"});
+        QCOMPARE(store.column("SELECT count(*) FROM log WHERE Temp1 IS NULL"), QStringList{"1"});
         QBuffer csv;
         csv.open(QIODevice::WriteOnly);
         exportStore(store.path(), csv);
         QCOMPARE(csv.data().split('\n').value(1), QByteArray("1,2026-03-14T15:09:26,,25.3,34,0\r"));
 
-        Station s(store);
-        QCOMPARE(s.log.fg().Rows(), 3);
-        QCOMPARE(gridRow(s.log.fg(), 1), (QStringList{"1", dateTimeText(When), "", "25.3", "34", "0"}));
-        QCOMPARE(s.log.totalrec().text(), QStringLiteral("Total Records: 1"));
+        ListedLog s(store, When);
+        QCOMPARE(gridText(s.log.fg()), (QStringList{Header, "1|" + when + "||25.3|34|0", Empty}));
+        QCOMPARE(s.total(), "Total Records: 1");
         s.log.commit(Labels); // numbering goes on after the stored record
-        QCOMPARE(s.log.fg().TextMatrix(2, 0), QStringLiteral("2"));
-        QCOMPARE(s.log.totalrec().text(), QStringLiteral("Total Records: 2"));
-        QCOMPARE(store.column(QStringLiteral("SELECT \"Sr No\" FROM log ORDER BY rowid")),
-                 (QStringList{"1", "2"}));
+        QCOMPARE(s.total(), "Total Records: 2");
+        QCOMPARE(store.column("SELECT \"Sr No\" FROM log ORDER BY rowid"), (QStringList{"1", "2"}));
     }
 
     // Also the grid's layout at start and after a delete-all.
@@ -91,45 +76,31 @@ private slots:
         QFETCH(int, answer);
         StoreFixture store;
         store.create(records);
-        Station s(store);
+        ListedLog s(store, When);
         FlexGrid &fg = s.log.fg();
-        const QStringList lastBefore = gridRow(fg, fg.Rows() - 2);
-        const QString totalBefore = s.log.totalrec().text();
+        const QStringList listed = gridText(fg);
+        const QString total = s.total();
 
         s.boxes.answerNext(answer);
         s.log.Command1_Click();
-        QCOMPARE(s.boxes.shown().size(), 1);
-        QCOMPARE(
-            s.boxes.shown().first().prompt,
-            QStringLiteral("Continuing this will lead to all the data erased. Do you want to continue?"));
-        QCOMPARE(s.boxes.shown().first().title, QStringLiteral("Confirmation Box"));
-        QCOMPARE(s.boxes.shown().first().style, 276);
-
-        const int kept = answer == MsgAnswer::Yes ? 0 : records;
-        QCOMPARE(fg.Rows(), kept + 2);
-        QCOMPARE(gridRow(fg, 0), (QStringList{"Sr No", "Time And Date", "Temp1", "Temp2", "Temp3", "Temp4"}));
+        const QString prompt = "Continuing this will lead to all the data erased. Do you want to continue?";
+        QCOMPARE(s.boxes.shown(), (Boxes{{prompt, 276, "Confirmation Box"}})); // Yes/No, No default, critical
+        const bool yes = answer == MsgAnswer::Yes;
+        QCOMPARE(listed.first(), Header);
+        QCOMPARE(gridText(fg), (yes ? QStringList{Header, Empty} : listed));
+        QCOMPARE(s.total(), yes ? "Total Records: 0" : total);
+        QCOMPARE(store.column("SELECT count(*) FROM log"), QStringList{QString::number(yes ? 0 : records)});
         for (int c = 0; c < 6; ++c) {
             QVERIFY(fg.headerData(c, Qt::Horizontal, Qt::FontRole).value<QFont>().bold());
             QCOMPARE(fg.headerData(c, Qt::Horizontal, Qt::TextAlignmentRole).toInt(),
                      int(Qt::AlignHCenter | Qt::AlignTop));
         }
-        QCOMPARE(gridRow(fg, kept + 1), QStringList(6, QString()));
-        QCOMPARE(store.column(QStringLiteral("SELECT count(*) FROM log")),
-                 QStringList{QString::number(kept)});
-        if (answer != MsgAnswer::Yes) {
-            QCOMPARE(gridRow(fg, fg.Rows() - 2), lastBefore);
-            QCOMPARE(s.log.totalrec().text(), totalBefore);
-            return;
+        if (yes) {
+            s.log.commit(Labels);
+            QCOMPARE(store.column("SELECT \"Sr No\" FROM log"), QStringList{"1"});
         }
-        QCOMPARE(s.log.totalrec().text(), QStringLiteral("Total Records: 0"));
-        s.log.commit(Labels);
-        QCOMPARE(fg.TextMatrix(1, 0), QStringLiteral("1"));
-        QCOMPARE(store.column(QStringLiteral("SELECT \"Sr No\" FROM log")), QStringList{"1"});
     }
 
-    // A long run keeps the written texts of its latest rows only; older
-    // rows show their records as a restart would, also after a start with an
-    // empty table.
     // Another program that opens and closes the store while the station
     // holds it (a viewer, the store tool) must not take the station's
     // locks away: its close would then remove the write-ahead log under the
@@ -138,11 +109,10 @@ private slots:
     {
         StoreFixture store;
         store.create(3);
-        Station s(store);
-        const QString tool = qEnvironmentVariable("QF_BIN_DIR") + QStringLiteral("/quillfern-store");
+        ListedLog s(store, When);
         const auto exported = [&] {
             QProcess other;
-            other.start(tool, {QStringLiteral("export"), store.dir()});
+            other.start(qEnvironmentVariable("QF_BIN_DIR") + "/quillfern-store", {"export", store.dir()});
             if (!other.waitForFinished(30000) || other.exitCode() != 0)
                 return -1;
             return int(other.readAllStandardOutput().count('\n')) - 1; // less the header
@@ -153,6 +123,9 @@ private slots:
         QCOMPARE(exported(), 5);
     }
 
+    // A long run keeps the written texts of its latest rows only; older
+    // rows show their records as a restart would, also after a start with an
+    // empty table.
     void writtenRowsAreBounded_data()
     {
         QTest::addColumn<int>("records");
@@ -165,16 +138,16 @@ private slots:
         QFETCH(int, records);
         StoreFixture store;
         store.create(records);
-        Station s(store);
+        ListedLog s(store, When);
         FlexGrid &fg = s.log.fg();
         fg.TextMatrix(std::max(records, 1), 2); // the last record's block is read before the commits
         fg.setOverlayLimit(2);
         for (int i = 0; i < 4; ++i)
             s.log.commit(Labels);
         QCOMPARE(fg.overlayRows(), 2u);
-        QCOMPARE(fg.TextMatrix(records + 1, 3), QStringLiteral("25.3"));
-        QCOMPARE(fg.TextMatrix(records + 2, 4), QStringLiteral("34"));
-        QCOMPARE(fg.TextMatrix(records + 4, 3), QStringLiteral("  25.3"));
+        QCOMPARE(fg.TextMatrix(records + 1, 3), "25.3"); // evicted: the stored value
+        QCOMPARE(fg.TextMatrix(records + 2, 4), "34");
+        QCOMPARE(fg.TextMatrix(records + 4, 3), "  25.3"); // written
         QCOMPARE(fg.TextMatrix(records + 5, 3), QString());
     }
 };
