@@ -14,19 +14,17 @@
 // a non-zero status once the operator has read the error box.
 class TestProgram : public QObject {
     Q_OBJECT
+    static constexpr int timeoutMs = 30000;
+    std::unique_ptr<QTemporaryDir> m_dir;
+    QString m_program;
 
-private Q_SLOTS:
-    void init();
-    void missingStoreIsNamedAndNothingIsCreated();
-    void missingStoreEndsTheProgramOnceAnswered();
-
-private:
-    // The error report's line: the application title, the number and a
+    // One line of the error report: the application title, the number and a
     // description that names the missing file.
-    bool isMissingStoreLine(const QString &line) const
+    bool namesMissingStore(const QByteArray &errors) const
     {
-        return line.startsWith(QStringLiteral("Tarnwick: Error 3024: ")) &&
-               line.contains(m_dir->filePath(QStringLiteral("velk.mdb")));
+        const QStringList lines = QString::fromLocal8Bit(errors).split(u'\n').filter("3024");
+        return lines.size() == 1 && lines.first().startsWith("Tarnwick: Error 3024: ") &&
+               lines.first().contains(m_dir->filePath("velk.mdb"));
     }
     QStringList entries() const
     {
@@ -34,92 +32,76 @@ private:
             .entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System);
     }
 
-    std::unique_ptr<QTemporaryDir> m_dir;
-    QString m_program;
+private Q_SLOTS:
+    // A copy of the executable in a fresh directory, which thereby is its
+    // application directory.
+    void init()
+    {
+        m_dir = std::make_unique<QTemporaryDir>();
+        m_program = m_dir->filePath("quillfern");
+        QVERIFY(QFile::copy(qEnvironmentVariable("QF_BIN_DIR") + "/quillfern", m_program));
+        QFile::setPermissions(m_program, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    }
+
+    // Headless, nobody can answer the box: the line on the error stream and
+    // the untouched directory are checked while the box waits, then the test
+    // ends the program.
+    void missingStoreIsNamedAndNothingIsCreated()
+    {
+        QProcess process;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("QT_QPA_PLATFORM", "offscreen");
+        process.setProcessEnvironment(env);
+        process.start(m_program, {});
+        QByteArray errors; // the whole line, before the operator has answered
+        QTRY_VERIFY_WITH_TIMEOUT(
+            (errors += process.readAllStandardError()).contains("3024") && errors.endsWith('\n'), timeoutMs);
+        QVERIFY2(namesMissingStore(errors), errors.constData());
+        QCOMPARE(process.state(), QProcess::Running); // the error box waits for the operator
+        QCOMPARE(entries(), QStringList{"quillfern"});
+        process.kill();
+        QVERIFY(process.waitForFinished(timeoutMs));
+    }
+
+    // On a virtual X display an operator stand-in (xdotool) answers the box
+    // titled with the application title; the program then ends with status 1.
+    void missingStoreEndsTheProgramOnceAnswered()
+    {
+        const QString xvfbRun = QStandardPaths::findExecutable("xvfb-run");
+        if (xvfbRun.isEmpty() || QStandardPaths::findExecutable("xdotool").isEmpty())
+            QSKIP("needs xvfb-run and xdotool");
+        // The shell's status is the program's: wait hands it on.
+        const QString operatorStandIn = QStringLiteral(
+            "\"$1\" & app=$!\n"
+            "box=$(timeout 20 xdotool search --sync --onlyvisible --name '^Tarnwick$' | head -n 1)\n"
+            "xdotool windowfocus --sync \"$box\" key Return\n"
+            "wait \"$app\"\n");
+        QProcess process;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("QT_QPA_PLATFORM", "xcb");
+        // In a sanitizer build, the X keyboard library's strndup of a keymap
+        // name trips AddressSanitizer's strict string checks before the
+        // station runs.
+        QStringList asan = env.value("ASAN_OPTIONS").split(u':', Qt::SkipEmptyParts);
+        asan.removeIf([](const QString &option) { return option.startsWith(u"strict_string_checks"); });
+        if (env.contains("ASAN_OPTIONS"))
+            env.insert("ASAN_OPTIONS", asan.join(u':'));
+        process.setProcessEnvironment(env);
+        process.setChildProcessModifier([] { ::setsid(); }); // a stuck run is ended with its display
+        process.start(xvfbRun,
+                      {"-a", "-s", "-screen 0 1024x768x24", "sh", "-c", operatorStandIn, "sh", m_program});
+        QVERIFY(process.waitForStarted());
+        if (!process.waitForFinished(timeoutMs)) {
+            ::kill(-pid_t(process.processId()), SIGKILL);
+            process.waitForFinished();
+            QFAIL("the program did not end after its error box was answered");
+        }
+        QCOMPARE(std::pair(process.exitStatus(), process.exitCode()), std::pair(QProcess::NormalExit, 1));
+        const QByteArray errors = process.readAllStandardError();
+        QVERIFY2(namesMissingStore(errors), errors.constData());
+        QCOMPARE(entries(), QStringList{"quillfern"});
+    }
 };
-
-namespace {
-constexpr int timeoutMs = 30000;
-}
-
-// A copy of the executable in a fresh directory, which thereby is its
-// application directory.
-void TestProgram::init()
-{
-    m_dir = std::make_unique<QTemporaryDir>();
-    m_program = m_dir->filePath(QStringLiteral("quillfern"));
-    QVERIFY(QFile::copy(qEnvironmentVariable("QF_BIN_DIR") + QStringLiteral("/quillfern"), m_program));
-    QFile::setPermissions(m_program, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-}
-
-// Headless, nobody can answer the box: the line on the error stream and the
-// untouched directory are checked while the box waits, then the test ends
-// the program.
-void TestProgram::missingStoreIsNamedAndNothingIsCreated()
-{
-    QProcess process;
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
-    process.setProcessEnvironment(env);
-    process.start(m_program, {});
-    QVERIFY(process.waitForStarted());
-
-    // The whole line, before the operator has answered.
-    QByteArray errors;
-    QTRY_VERIFY_WITH_TIMEOUT(
-        (errors += process.readAllStandardError()).contains("3024") && errors.endsWith('\n'), timeoutMs);
-    const QStringList lines =
-        QString::fromLocal8Bit(errors).split(QLatin1Char('\n')).filter(QStringLiteral("3024"));
-    QVERIFY2(lines.size() == 1 && isMissingStoreLine(lines.first()), errors.constData());
-    QCOMPARE(process.state(), QProcess::Running); // the error box waits for the operator
-    QCOMPARE(entries(), QStringList{QStringLiteral("quillfern")});
-    process.kill();
-    QVERIFY(process.waitForFinished(timeoutMs));
-}
-
-// On a virtual X display an operator stand-in (xdotool) answers the box
-// titled with the application title; the program then ends with status 1.
-void TestProgram::missingStoreEndsTheProgramOnceAnswered()
-{
-    const QString xvfbRun = QStandardPaths::findExecutable(QStringLiteral("xvfb-run"));
-    if (xvfbRun.isEmpty() || QStandardPaths::findExecutable(QStringLiteral("xdotool")).isEmpty())
-        QSKIP("needs xvfb-run and xdotool");
-
-    // The shell's status is the program's: wait hands it on.
-    const QString operatorStandIn = QStringLiteral(
-        "\"$1\" & app=$!\n"
-        "box=$(timeout 20 xdotool search --sync --onlyvisible --name '^Tarnwick$' | head -n 1)\n"
-        "xdotool windowfocus --sync \"$box\" key Return\n"
-        "wait \"$app\"\n");
-    QProcess process;
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
-    // In a sanitizer build, the X keyboard library's strndup of a keymap name
-    // trips AddressSanitizer's strict string checks before the station runs.
-    if (env.contains(QStringLiteral("ASAN_OPTIONS"))) {
-        QStringList options = env.value(QStringLiteral("ASAN_OPTIONS")).split(QLatin1Char(':'));
-        options.removeIf([](const QString &option) { return option.startsWith(u"strict_string_checks"); });
-        env.insert(QStringLiteral("ASAN_OPTIONS"), options.join(QLatin1Char(':')));
-    }
-    process.setProcessEnvironment(env);
-    // Its own process group, so that a stuck run is ended with its display.
-    process.setChildProcessModifier([] { ::setsid(); });
-    process.start(xvfbRun,
-                  {"-a", "-s", "-screen 0 1024x768x24", "sh", "-c", operatorStandIn, "sh", m_program});
-    QVERIFY(process.waitForStarted());
-    if (!process.waitForFinished(timeoutMs)) {
-        ::kill(-pid_t(process.processId()), SIGKILL);
-        process.waitForFinished();
-        QFAIL("the program did not end after its error box was answered");
-    }
-
-    QCOMPARE(process.exitStatus(), QProcess::NormalExit);
-    QCOMPARE(process.exitCode(), 1);
-    const QString errors = QString::fromLocal8Bit(process.readAllStandardError());
-    const QStringList lines = errors.split(QLatin1Char('\n')).filter(QStringLiteral("3024"));
-    QVERIFY2(lines.size() == 1 && isMissingStoreLine(lines.first()), qPrintable(errors));
-    QCOMPARE(entries(), QStringList{QStringLiteral("quillfern")});
-}
 
 QTEST_GUILESS_MAIN(TestProgram)
 #include "tst_program.moc"
