@@ -137,6 +137,20 @@ private Q_SLOTS:
         QTRY_COMPARE(rig.report.errors(), QList<Error>{failure});
         QCOMPARE(rig.boxes.shown().size(), 1);
     }
+    // A field of many thousand characters without a comma: the hidden
+    // working box holds only its start, the values stay whole.
+    void longFieldStaysWhole()
+    {
+        Rig rig;
+        rig.click("Start");
+        const QByteArray field(20000, '7');
+        rig.comm.receive("N" + field);
+        QTRY_COMPARE(rig.comm.waiting(), 0);
+        QCOMPARE(rig.text("Text2").size(), 1024);
+        rig.comm.receive(",");
+        QTRY_COMPARE(rig.form.control("Label1(0)")->property("text").toString(),
+                     "  " + QString::fromLatin1(field));
+    }
 };
 
 QTEST_MAIN(TestStation)
