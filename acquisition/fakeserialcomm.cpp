@@ -116,7 +116,7 @@ QString FakeSerialComm::Input()
     const qsizetype n = m_inputLen == 0 ? m_rx.size() : std::min<qsizetype>(m_inputLen, m_rx.size());
     const QByteArray chunk = m_rx.left(n);
     m_rx.remove(0, n);
-    m_readDuringEvent = true;
+    m_receiveEvents.noteRead();
     return QString::fromLatin1(chunk);
 }
 
@@ -134,7 +134,7 @@ void FakeSerialComm::receive(const QByteArray &bytes)
     if (!m_open || bytes.isEmpty())
         return;
     m_rx += bytes;
-    scheduleReceive();
+    m_receiveEvents.schedule();
 }
 
 void FakeSerialComm::raiseEvent(int code)
@@ -150,25 +150,4 @@ void FakeSerialComm::loseDevice(const Error &error)
     m_open = false;
     m_rx.clear();
     Q_EMIT deviceLost(error);
-}
-
-void FakeSerialComm::scheduleReceive()
-{
-    if (m_receivePending)
-        return;
-    m_receivePending = true;
-    QMetaObject::invokeMethod(this, &FakeSerialComm::deliverReceive, Qt::QueuedConnection);
-}
-
-void FakeSerialComm::deliverReceive()
-{
-    m_receivePending = false;
-    if (!m_open || m_rx.isEmpty())
-        return;
-    m_readDuringEvent = false;
-    m_commEvent = ComEvReceive;
-    Q_EMIT OnComm();
-    // Raised again only after a read that left characters waiting.
-    if (m_open && m_readDuringEvent && !m_rx.isEmpty())
-        scheduleReceive();
 }

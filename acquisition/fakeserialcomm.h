@@ -1,5 +1,6 @@
 #pragma once
 
+#include "acquisition/receiveevents.h"
 #include "acquisition/serialcomm.h"
 
 #include <QByteArray>
@@ -66,8 +67,6 @@ public:
 
 private:
     void record(const QString &operation) const;
-    void scheduleReceive();
-    void deliverReceive();
 
     mutable QStringList m_log;
     bool m_recording = true;
@@ -81,8 +80,11 @@ private:
     int m_commEvent = 0;
     int m_openCount = 0;
 
-    bool m_receivePending = false;
-    bool m_readDuringEvent = false;
+    ReceiveEvents m_receiveEvents{*this, [this] { return m_open && !m_rx.isEmpty(); },
+                                  [this] {
+                                      m_commEvent = ComEvReceive;
+                                      Q_EMIT OnComm();
+                                  }};
 
     std::optional<Error> m_failOpen;
     std::optional<Error> m_failClose;

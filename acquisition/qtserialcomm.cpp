@@ -139,7 +139,7 @@ void QtSerialComm::open()
 
     m_commEvent = 0;
     if (m_port.bytesAvailable() > 0)
-        scheduleReceive();
+        m_receiveEvents.schedule();
 }
 
 void QtSerialComm::throwOpenError(const QString &path, QSerialPort::SerialPortError error,
@@ -169,7 +169,7 @@ QString QtSerialComm::Input()
 {
     if (!m_port.isOpen())
         throw StationError(ErrorCode::PortNotOpen, QStringLiteral("%1: port is not open").arg(portName()));
-    m_readDuringEvent = true;
+    m_receiveEvents.noteRead();
     const QByteArray bytes = m_inputLen == 0 ? m_port.readAll() : m_port.read(m_inputLen);
     return QString::fromLatin1(bytes);
 }
@@ -188,29 +188,7 @@ void QtSerialComm::Output(const QString &text)
 
 void QtSerialComm::onReadyRead()
 {
-    scheduleReceive();
-}
-
-void QtSerialComm::scheduleReceive()
-{
-    if (m_receivePending)
-        return;
-    m_receivePending = true;
-    QMetaObject::invokeMethod(this, &QtSerialComm::deliverReceive, Qt::QueuedConnection);
-}
-
-void QtSerialComm::deliverReceive()
-{
-    m_receivePending = false;
-    if (!m_port.isOpen() || m_port.bytesAvailable() <= 0)
-        return;
-    m_readDuringEvent = false;
-    m_commEvent = ComEvReceive;
-    Q_EMIT OnComm();
-    // Bytes QSerialPort has buffered already raise no readyRead: ask again
-    // for as long as a read leaves some waiting.
-    if (m_port.isOpen() && m_readDuringEvent && m_port.bytesAvailable() > 0)
-        scheduleReceive();
+    m_receiveEvents.schedule();
 }
 
 void QtSerialComm::onError(QSerialPort::SerialPortError error)

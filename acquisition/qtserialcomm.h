@@ -1,5 +1,6 @@
 #pragma once
 
+#include "acquisition/receiveevents.h"
 #include "acquisition/serialcomm.h"
 
 #include <QSerialPort>
@@ -43,8 +44,6 @@ private:
     void close();
     void onReadyRead();
     void onError(QSerialPort::SerialPortError error);
-    void scheduleReceive();
-    void deliverReceive();
     [[noreturn]] void throwOpenError(const QString &path, QSerialPort::SerialPortError error,
                                      const QString &detail);
     QString portName() const;
@@ -60,6 +59,9 @@ private:
 
     bool m_opening = false;
     bool m_lost = false;
-    bool m_receivePending = false;
-    bool m_readDuringEvent = false;
+    ReceiveEvents m_receiveEvents{*this, [this] { return m_port.isOpen() && m_port.bytesAvailable() > 0; },
+                                  [this] {
+                                      m_commEvent = ComEvReceive;
+                                      Q_EMIT OnComm();
+                                  }};
 };
