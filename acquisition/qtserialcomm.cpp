@@ -100,8 +100,12 @@ void QtSerialComm::setPortOpen(bool open)
 void QtSerialComm::close()
 {
     m_lost = false;
-    if (m_port.isOpen())
+    if (m_port.isOpen()) {
+        // The last poll burst still waits in the write buffer: it answers a
+        // character already handled, and the device would send that again.
+        m_port.flush();
         m_port.close();
+    }
 }
 
 void QtSerialComm::open()

@@ -136,6 +136,18 @@ private Q_SLOTS:
         QCOMPARE(input, QString::fromLatin1(all));
     }
 
+    // A burst written just before STOP still reaches the device: it answers
+    // a character already handled, which the device would otherwise send
+    // again.
+    void closeSendsWhatWasWritten()
+    {
+        Bench b;
+        b.comm.setPortOpen(true);
+        b.comm.Output("bcde");
+        b.comm.setPortOpen(false);
+        QTRY_COMPARE_WITH_TIMEOUT(b.received(), QByteArray("bcde"), 2000);
+    }
+
     void hangUpClosesOnceAndQuietly()
     {
         Bench b;
