@@ -32,10 +32,7 @@ public:
     void exit_Click();
 
     Form1 &form() { return m_form; }
-    LinkControl &link() { return m_link; }
-    FrameParser &parser() { return m_parser; }
     RecordLog &log() { return m_log; }
-    RelaySwitch &relay() { return m_relay; }
 
 private:
     template <typename Handler> bool run(Handler &&handler)

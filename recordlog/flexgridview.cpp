@@ -143,12 +143,6 @@ int FlexGridView::topRow() const
     return m_window->top() + FlexGrid::FixedRows;
 }
 
-void FlexGridView::setTopRow(int row)
-{
-    moveTo(row - FlexGrid::FixedRows);
-    syncScrollBar();
-}
-
 int FlexGridView::visibleRows() const
 {
     return std::max(1, viewport()->height() / m_rowHeight);

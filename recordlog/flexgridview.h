@@ -25,7 +25,6 @@ public:
 
     // The grid row shown first below the header (1 = the first record row).
     int topRow() const;
-    void setTopRow(int row);
     // Rows that fit wholly below the header.
     int visibleRows() const;
     int rowHeight() const { return m_rowHeight; }
