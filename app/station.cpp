@@ -1,6 +1,6 @@
 #include "app/station.h"
 
-#include "recordlog/flexgridview.h"
+#include "grid/flexgridview.h"
 
 #include <QAbstractButton>
 #include <QLabel>

@@ -1,6 +1,6 @@
 #include "recordlog/loglisting.h"
 
-#include "recordlog/storetext.h"
+#include "store/storetext.h"
 
 LogListing::LogListing(std::shared_ptr<LogRecordset> records, qint64 first)
     : m_records(std::move(records)), m_first(first)

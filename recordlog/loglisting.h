@@ -1,7 +1,7 @@
 #pragma once
 
-#include "recordlog/flexgrid.h"
-#include "recordlog/logstore.h"
+#include "grid/flexgrid.h"
+#include "store/logstore.h"
 
 #include <QLocale>
 

@@ -1,8 +1,8 @@
 #include "recordlog/recordlog.h"
 
-#include "recordlog/leadingnumber.h"
 #include "recordlog/loglisting.h"
-#include "recordlog/storetext.h"
+#include "store/leadingnumber.h"
+#include "store/storetext.h"
 
 #include <QDir>
 

@@ -2,8 +2,8 @@
 
 #include "common/messageboxes.h"
 #include "common/value.h"
-#include "recordlog/flexgrid.h"
-#include "recordlog/logstore.h"
+#include "grid/flexgrid.h"
+#include "store/logstore.h"
 
 #include <QDateTime>
 #include <QString>

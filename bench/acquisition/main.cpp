@@ -8,9 +8,9 @@
 //    handler's own share (target: at most 10 us, 1 % of a character's time
 //    on the line at 9600 baud) and everything of the station's side.
 
-#include "acquisition/fakeserialcomm.h"
 #include "acquisition/frameparser.h"
 #include "acquisition/qtserialcomm.h"
+#include "support/fakeserialcomm.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>

@@ -10,9 +10,9 @@
 // peak resident memory (VmHWM).
 
 #include "common/messageboxes.h"
-#include "recordlog/flexgridview.h"
+#include "grid/flexgridview.h"
 #include "recordlog/recordlog.h"
-#include "recordlog/storemaintenance.h"
+#include "store/storemaintenance.h"
 
 #include <QApplication>
 #include <QCommandLineParser>

@@ -3,8 +3,8 @@
 // than receive, empty reads, the poll counters and the state at a commit are
 // checked by the fuzz target's invariants (tests/fuzz).
 
-#include "acquisition/fakeserialcomm.h"
 #include "acquisition/frameparser.h"
+#include "support/fakeserialcomm.h"
 
 #include <QSignalSpy>
 #include <QTest>

@@ -1,9 +1,9 @@
 // START, STOP, the port selector and the window's unload against the
 // in-memory serial component, which logs every operation in order.
 
-#include "acquisition/fakeserialcomm.h"
 #include "acquisition/linkcontrol.h"
 #include "support/fakes.h"
+#include "support/fakeserialcomm.h"
 
 #include <QSignalSpy>
 #include <QTest>

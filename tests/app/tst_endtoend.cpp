@@ -1,7 +1,7 @@
 #include "acquisition/qtserialcomm.h"
 #include "app/station.h"
-#include "recordlog/logstore.h"
-#include "recordlog/storemaintenance.h"
+#include "store/logstore.h"
+#include "store/storemaintenance.h"
 #include "support/fakes.h"
 #include "support/ptydevice.h"
 

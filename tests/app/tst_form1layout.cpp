@@ -1,6 +1,6 @@
 #include "app/classicstyle.h"
 #include "app/form1.h"
-#include "recordlog/flexgridview.h"
+#include "grid/flexgridview.h"
 
 #include <QApplication>
 #include <QFontInfo>

@@ -1,8 +1,8 @@
-#include "acquisition/fakeserialcomm.h"
 #include "app/form1.h"
 #include "app/station.h"
-#include "recordlog/storemaintenance.h"
+#include "store/storemaintenance.h"
 #include "support/fakes.h"
+#include "support/fakeserialcomm.h"
 
 #include <QAbstractButton>
 #include <QScrollBar>

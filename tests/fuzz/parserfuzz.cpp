@@ -1,7 +1,7 @@
 #include "parserfuzz.h"
 
-#include "acquisition/fakeserialcomm.h"
 #include "acquisition/frameparser.h"
+#include "support/fakeserialcomm.h"
 
 namespace {
 constexpr std::uint8_t Deliver = 0xFD, Escape = 0xFE;

@@ -1,5 +1,5 @@
-#include "recordlog/storetext.h"
-#include "storefixture.h"
+#include "store/storetext.h"
+#include "support/storefixture.h"
 
 #include <QBuffer>
 #include <QFont>

@@ -1,7 +1,7 @@
-#include "acquisition/fakeserialcomm.h"
 #include "acquisition/linkcontrol.h"
 #include "relay/relayswitch.h"
 #include "support/fakes.h"
+#include "support/fakeserialcomm.h"
 
 #include <QTest>
 

@@ -1,7 +1,7 @@
 // quillfern-store: makes, fills, exports and checks the station's log store.
 
 #include "common/error.h"
-#include "recordlog/storemaintenance.h"
+#include "store/storemaintenance.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>

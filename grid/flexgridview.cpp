@@ -1,4 +1,4 @@
-#include "recordlog/flexgridview.h"
+#include "grid/flexgridview.h"
 
 #include <QHeaderView>
 #include <QKeyEvent>

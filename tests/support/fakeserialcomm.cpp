@@ -1,4 +1,4 @@
-#include "acquisition/fakeserialcomm.h"
+#include "support/fakeserialcomm.h"
 
 #include "acquisition/linesettings.h"
 #include "acquisition/portnumber.h"

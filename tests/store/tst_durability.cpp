@@ -1,5 +1,5 @@
-#include "recordlog/storemaintenance.h"
-#include "storefixture.h"
+#include "store/storemaintenance.h"
+#include "support/storefixture.h"
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>

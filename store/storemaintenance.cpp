@@ -1,9 +1,9 @@
-#include "recordlog/storemaintenance.h"
+#include "store/storemaintenance.h"
 
 #include "common/error.h"
-#include "recordlog/logstore.h"
-#include "recordlog/storeconnection.h"
-#include "recordlog/storetext.h"
+#include "store/logstore.h"
+#include "store/storeconnection.h"
+#include "store/storetext.h"
 
 #include <QDateTime>
 #include <QDir>

@@ -1,4 +1,4 @@
-#include "recordlog/storeconnection.h"
+#include "store/storeconnection.h"
 
 #include <QFileInfo>
 #include <QSqlDatabase>

@@ -1,6 +1,6 @@
 #include "common/error.h"
-#include "recordlog/flexgridview.h"
-#include "storefixture.h"
+#include "grid/flexgridview.h"
+#include "support/storefixture.h"
 
 #include <QApplication>
 #include <QHeaderView>

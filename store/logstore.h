@@ -1,12 +1,13 @@
 #pragma once
 
+#include "store/rowidkeyset.h"
+
 #include <QLatin1String>
 #include <QSqlQuery>
 #include <QString>
 #include <QVariant>
 
 #include <array>
-#include <map>
 #include <memory>
 #include <optional>
 #include <vector>
@@ -63,8 +64,7 @@ private:
 
 // A dynaset over table log: the records the table held when it was opened,
 // in the order they were appended, plus those appended through it. It keeps
-// the records' rowids, not the records: a dense run of rowids costs nothing
-// per record, and a table with gaps is searched from sparse checkpoints.
+// the records' rowids (RowidKeyset), not the records.
 class LogRecordset {
 public:
     using Values = std::array<QVariant, LogFieldCount>;
@@ -96,33 +96,22 @@ public:
 private:
     friend class LogDatabase;
     friend class LogField;
-    // A run of records whose positions map to rowids: one by one when dense,
-    // through checkpoints otherwise.
-    struct Segment {
-        qint64 position = 0;
-        qint64 firstRowid = 0;
-        qint64 lastRowid = 0;
-        qint64 count = 0;
-        bool dense = true;
-    };
+    using Segment = RowidKeyset::Segment;
 
     LogRecordset(std::shared_ptr<StoreConnection> connection, QString table, QString rowid);
 
-    const Segment *segmentAt(qint64 position) const;
     std::optional<qint64> rowidAt(const Segment &segment, qint64 offset);
     void readSegment(const Segment &segment, qint64 from, qint64 count, std::vector<Values> &rows,
                      qint64 first);
     Values readRow(QSqlQuery &query, int column) const;
     QVariant currentValue(int field);
     void setEditValue(int field, const QVariant &value);
-    void append(qint64 rowid);
 
     std::shared_ptr<StoreConnection> m_connection;
     QString m_table;
     QString m_rowid;
     QString m_columns; // the rowid and the six fields, quoted
-    std::vector<Segment> m_keyset;
-    std::map<qint64, qint64> m_checkpoints; // offset in a sparse segment -> rowid
+    RowidKeyset m_keyset;
     qint64 m_position = 0;
     std::optional<std::pair<qint64, Values>> m_current;
     bool m_editing = false;

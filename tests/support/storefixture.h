@@ -1,8 +1,8 @@
 #pragma once
 
-#include "recordlog/logstore.h"
 #include "recordlog/recordlog.h"
-#include "recordlog/storemaintenance.h"
+#include "store/logstore.h"
+#include "store/storemaintenance.h"
 #include "support/fakes.h"
 
 #include <QDir>

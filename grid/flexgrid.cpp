@@ -1,4 +1,4 @@
-#include "recordlog/flexgrid.h"
+#include "grid/flexgrid.h"
 
 #include <QFont>
 

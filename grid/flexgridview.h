@@ -1,6 +1,6 @@
 #pragma once
 
-#include "recordlog/flexgrid.h"
+#include "grid/flexgrid.h"
 
 #include <QTableView>
 

@@ -1,6 +1,6 @@
 #include "common/error.h"
-#include "recordlog/storetext.h"
-#include "storefixture.h"
+#include "store/storetext.h"
+#include "support/storefixture.h"
 
 #include <QElapsedTimer>
 #include <QFile>

@@ -1,4 +1,4 @@
-#include "recordlog/storetext.h"
+#include "store/storetext.h"
 
 namespace {
 

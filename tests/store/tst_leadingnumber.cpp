@@ -1,4 +1,4 @@
-#include "recordlog/leadingnumber.h"
+#include "store/leadingnumber.h"
 
 #include <QTest>
 

@@ -1,8 +1,8 @@
-#include "recordlog/logstore.h"
+#include "store/logstore.h"
 
 #include "common/error.h"
-#include "recordlog/storeconnection.h"
-#include "recordlog/storetext.h"
+#include "store/storeconnection.h"
+#include "store/storetext.h"
 
 #include <QFile>
 #include <QRegularExpression>
@@ -12,8 +12,6 @@
 namespace {
 
 constexpr int SynchronousFull = 2;
-// Most checkpoints kept for a table with gaps; past this they start anew.
-constexpr std::size_t MaxCheckpoints = 1 << 16;
 
 Error noCurrentRecord()
 {
@@ -162,18 +160,10 @@ LogRecordset::LogRecordset(std::shared_ptr<StoreConnection> connection, QString 
     const QString from = QLatin1String(" FROM ") + quotedName(m_table);
     const qint64 count = m_connection->scalar(QLatin1String("SELECT count(*)") + from).toLongLong();
     if (count > 0) {
-        Segment all;
-        all.count = count;
-        all.firstRowid =
-            m_connection->scalar(QStringLiteral("SELECT min(%1)").arg(m_rowid) + from).toLongLong();
-        all.lastRowid =
-            m_connection->scalar(QStringLiteral("SELECT max(%1)").arg(m_rowid) + from).toLongLong();
-        all.dense = all.lastRowid - all.firstRowid + 1 == count;
-        m_keyset.push_back(all);
-        if (!all.dense) {
-            m_checkpoints[0] = all.firstRowid;
-            m_checkpoints[count - 1] = all.lastRowid;
-        }
+        const QString range = QStringLiteral("SELECT min(%1), max(%1)").arg(m_rowid) + from;
+        QSqlQuery ends = m_connection->exec(range);
+        ends.next();
+        m_keyset = RowidKeyset(count, ends.value(0).toLongLong(), ends.value(1).toLongLong());
     }
 }
 
@@ -181,7 +171,7 @@ LogRecordset::~LogRecordset() = default;
 
 qint64 LogRecordset::RecordCount() const
 {
-    return m_keyset.empty() ? 0 : m_keyset.back().position + m_keyset.back().count;
+    return m_keyset.count();
 }
 
 void LogRecordset::MoveNext()
@@ -222,20 +212,7 @@ void LogRecordset::Update(int type, bool force)
     const qint64 rowid = m_insert->lastInsertId().toLongLong();
     m_insert->finish();
     m_editing = false;
-    append(rowid);
-}
-
-void LogRecordset::append(qint64 rowid)
-{
-    if (!m_keyset.empty()) {
-        Segment &last = m_keyset.back();
-        if (last.dense && rowid == last.lastRowid + 1) {
-            last.lastRowid = rowid;
-            ++last.count;
-            return;
-        }
-    }
-    m_keyset.push_back({RecordCount(), rowid, rowid, 1, true});
+    m_keyset.append(rowid);
 }
 
 void LogRecordset::setEditValue(int field, const QVariant &value)
@@ -267,44 +244,20 @@ QVariant LogRecordset::currentValue(int field)
     return m_current->second.at(field);
 }
 
-const LogRecordset::Segment *LogRecordset::segmentAt(qint64 position) const
-{
-    auto it = std::upper_bound(m_keyset.begin(), m_keyset.end(), position,
-                               [](qint64 p, const Segment &s) { return p < s.position; });
-    if (it == m_keyset.begin())
-        return nullptr;
-    --it;
-    return position < it->position + it->count ? &*it : nullptr;
-}
-
 std::optional<qint64> LogRecordset::rowidAt(const Segment &segment, qint64 offset)
 {
-    if (segment.dense)
-        return segment.firstRowid + offset;
-    // Walk from the nearer known checkpoint; remember where we arrived.
-    auto above = m_checkpoints.lower_bound(offset);
-    if (above != m_checkpoints.end() && above->first == offset)
-        return above->second;
-    auto below = std::prev(above);
-    const QString from = QLatin1String(" FROM ") + quotedName(m_table);
-    QVariant rowid;
-    if (above == m_checkpoints.end() || offset - below->first <= above->first - offset) {
-        rowid = m_connection->scalar(
-            QStringLiteral("SELECT %1%2 WHERE %1 > ? ORDER BY %1 LIMIT 1 OFFSET ?").arg(m_rowid, from),
-            {below->second, offset - below->first - 1});
-    } else {
-        rowid = m_connection->scalar(
-            QStringLiteral("SELECT %1%2 WHERE %1 < ? ORDER BY %1 DESC LIMIT 1 OFFSET ?").arg(m_rowid, from),
-            {above->second, above->first - offset - 1});
-    }
+    const auto where = m_keyset.locate(segment, offset);
+    if (const qint64 *rowid = std::get_if<qint64>(&where))
+        return *rowid;
+    const auto &walk = std::get<RowidKeyset::Walk>(where);
+    const QString sql =
+        walk.forward ? QStringLiteral("SELECT %1 FROM %2 WHERE %1 > ? ORDER BY %1 LIMIT 1 OFFSET ?")
+                     : QStringLiteral("SELECT %1 FROM %2 WHERE %1 < ? ORDER BY %1 DESC LIMIT 1 OFFSET ?");
+    const QVariant rowid =
+        m_connection->scalar(sql.arg(m_rowid, quotedName(m_table)), {walk.from, walk.steps});
     if (rowid.isNull())
         return std::nullopt;
-    if (m_checkpoints.size() >= MaxCheckpoints) {
-        const auto first = *m_checkpoints.begin();
-        const auto last = *m_checkpoints.rbegin();
-        m_checkpoints = {first, last};
-    }
-    m_checkpoints[offset] = rowid.toLongLong();
+    m_keyset.remember(offset, rowid.toLongLong());
     return rowid.toLongLong();
 }
 
@@ -353,8 +306,8 @@ void LogRecordset::readSegment(const Segment &segment, qint64 from, qint64 count
         ++offset;
     }
     query.finish();
-    if (offset > from && m_checkpoints.size() < MaxCheckpoints)
-        m_checkpoints[offset - 1] = lastRowid;
+    if (offset > from)
+        m_keyset.remember(offset - 1, lastRowid);
 }
 
 std::vector<LogRecordset::Values> LogRecordset::ReadRows(qint64 first, qint64 count)
@@ -362,7 +315,7 @@ std::vector<LogRecordset::Values> LogRecordset::ReadRows(qint64 first, qint64 co
     const qint64 end = std::min(first + count, RecordCount());
     std::vector<Values> rows(std::size_t(std::max<qint64>(0, end - first)));
     for (qint64 position = std::max<qint64>(0, first); position < end;) {
-        const Segment *segment = segmentAt(position);
+        const Segment *segment = m_keyset.segmentAt(position);
         const qint64 offset = position - segment->position;
         const qint64 n = std::min(end - position, segment->count - offset);
         readSegment(*segment, offset, n, rows, first);
