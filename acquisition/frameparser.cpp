@@ -44,7 +44,7 @@ void FrameParser::MSComm1_OnComm()
     m_pollChannel = 0;
     for (m_pollIndex = 0; m_pollIndex <= 3; m_pollIndex += 1) {
         m_pollChannel = m_pollIndex + 1;
-        m_comm.Output(QString(QChar(m_pollChannel + 97)));
+        m_comm.Output(channelLetter(m_pollChannel));
     }
 
     // Tested after the field step, so the "N" that starts a frame is never

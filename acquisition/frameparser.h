@@ -11,6 +11,14 @@
 // frames of four sensor values, shows each finished value in its label,
 // hands every complete frame to the record commit and answers every
 // received character with the poll burst "b", "c", "d", "e".
+// The letter of channel n (1 to 4: "b" to "e") that a poll burst sends; the
+// relay sends the letter of the channel last polled (0: "a").
+inline QString channelLetter(int channel)
+{
+    constexpr char16_t letterBeforeChannel1 = u'a';
+    return QString(QChar(letterBeforeChannel1 + channel));
+}
+
 class FrameParser {
 public:
     explicit FrameParser(SerialComm &comm);

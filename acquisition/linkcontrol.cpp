@@ -1,5 +1,7 @@
 #include "acquisition/linkcontrol.h"
 
+#include "acquisition/linesettings.h"
+
 #include <algorithm>
 
 LinkControl::LinkControl(SerialComm &comm, MessageBoxes &boxes) : m_comm(comm), m_boxes(boxes)
@@ -24,7 +26,7 @@ void LinkControl::VScroll3_Change()
 void LinkControl::Start_Click()
 {
     m_comm.setCommPort(m_vscroll3);
-    m_comm.setSettings(QStringLiteral("9600,N,8,1"));
+    m_comm.setSettings(defaultLineSettings);
     m_comm.setInputLen(1);
     try {
         m_comm.setPortOpen(true);

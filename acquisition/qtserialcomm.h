@@ -1,5 +1,6 @@
 #pragma once
 
+#include "acquisition/linesettings.h"
 #include "acquisition/receiveevents.h"
 #include "acquisition/serialcomm.h"
 
@@ -27,9 +28,7 @@ public:
     void setCommPort(int port) override;
     int CommPort() const override { return m_commPort; }
     void setSettings(const QString &settings) override;
-    QString Settings() const override { return m_settings; }
     void setInputLen(int length) override;
-    int InputLen() const override { return m_inputLen; }
     bool PortOpen() const override { return m_port.isOpen(); }
     void setPortOpen(bool open) override;
     int CommEvent() const override { return m_commEvent; }
@@ -53,7 +52,7 @@ private:
     QString m_path;       // and its device path
     QSerialPort m_port;
     int m_commPort = 1;
-    QString m_settings = QStringLiteral("9600,N,8,1");
+    QString m_settings = defaultLineSettings;
     int m_inputLen = 0;
     int m_commEvent = 0;
 

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "common/twips.h"
+
 #include <span>
 
 // The operator window as designed: every control with its container,
@@ -50,11 +52,6 @@ struct Twips {
     int width = 0;
     int height = 0;
 };
-
-constexpr int twipsToPixels(int twips)
-{
-    return twips / 15;
-}
 
 enum class LabelStyle { Plain, Centred, Bordered };
 

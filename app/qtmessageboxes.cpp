@@ -9,14 +9,14 @@ namespace {
 
 QMessageBox::Icon iconOf(int style)
 {
-    switch (style & 0x70) {
+    switch (MsgStyle::icon(style)) {
     case MsgStyle::Critical:
         return QMessageBox::Critical;
-    case 32:
+    case MsgStyle::Question:
         return QMessageBox::Question;
     case MsgStyle::Exclamation:
         return QMessageBox::Warning;
-    case 64:
+    case MsgStyle::Information:
         return QMessageBox::Information;
     default:
         return QMessageBox::NoIcon;
@@ -31,7 +31,7 @@ struct Choice {
 // The buttons of the style, in the order they are counted for the default.
 std::vector<Choice> choicesOf(int style)
 {
-    if ((style & 7) == MsgStyle::YesNo)
+    if (MsgStyle::buttons(style) == MsgStyle::YesNo)
         return {{QMessageBox::Yes, MsgAnswer::Yes}, {QMessageBox::No, MsgAnswer::No}};
     return {{QMessageBox::Ok, MsgAnswer::Ok}};
 }
@@ -45,7 +45,7 @@ int QtMessageBoxes::msgBox(const QString &prompt, int style, const QString &titl
     const std::vector<Choice> choices = choicesOf(style);
     for (const Choice &choice : choices)
         box.addButton(choice.button);
-    const size_t defaultIndex = std::min<size_t>((style & 0x300) >> 8, choices.size() - 1);
+    const size_t defaultIndex = std::min<size_t>(MsgStyle::defaultButton(style), choices.size() - 1);
     box.setDefaultButton(choices[defaultIndex].button);
     // Escape answers with the last button: No, or OK when it is the only one.
     box.setEscapeButton(choices.back().button);

@@ -36,8 +36,6 @@ class FlexGrid : public QAbstractTableModel {
 public:
     static constexpr int FixedRows = 1;
     static constexpr int FixedCols = 1;
-    // Twips per pixel at 96 dots per inch.
-    static constexpr int TwipsPerPixel = 15;
     // Column alignment codes.
     static constexpr int AlignLeftTop = 0;
     static constexpr int AlignCenterTop = 3;
@@ -64,7 +62,6 @@ public:
     void setRow(int row);
     int Col() const { return m_col; }
     void setCol(int col);
-    bool CellFontBold() const { return isBold(m_row, m_col); }
     void setCellFontBold(bool bold);
     bool isBold(int row, int col) const;
 

@@ -1,5 +1,7 @@
 #include "grid/flexgridview.h"
 
+#include "common/twips.h"
+
 #include <QHeaderView>
 #include <QKeyEvent>
 #include <QScrollBar>
@@ -258,5 +260,5 @@ void FlexGridView::applyFont()
 void FlexGridView::applyColumnWidths()
 {
     for (int c = 0; c < m_grid.Cols(); ++c)
-        horizontalHeader()->resizeSection(c, m_grid.ColWidth(c) / FlexGrid::TwipsPerPixel);
+        horizontalHeader()->resizeSection(c, twipsToPixels(m_grid.ColWidth(c)));
 }

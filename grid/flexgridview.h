@@ -27,7 +27,6 @@ public:
     int topRow() const;
     // Rows that fit wholly below the header.
     int visibleRows() const;
-    int rowHeight() const { return m_rowHeight; }
 
     void scrollTo(const QModelIndex &index, ScrollHint hint = EnsureVisible) override;
 

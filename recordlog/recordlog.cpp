@@ -2,6 +2,7 @@
 
 #include "recordlog/loglisting.h"
 #include "store/leadingnumber.h"
+#include "store/storemaintenance.h"
 #include "store/storetext.h"
 
 #include <QDir>
@@ -30,7 +31,7 @@ RecordLog::RecordLog(QString appDir, MessageBoxes &boxes) : m_appDir(std::move(a
 
 QString RecordLog::storePath() const
 {
-    return QDir(m_appDir).filePath(QStringLiteral("velk.mdb"));
+    return storeFilePath(m_appDir);
 }
 
 LogDatabase &RecordLog::logDb()
@@ -97,7 +98,7 @@ void RecordLog::delRec()
     m_fg.Clear();
     m_fg.setRows(2);
     setFlex();
-    m_totalrec.setText(QStringLiteral("Total Records: 0"));
+    m_totalrec.setText(totalText(0));
 }
 
 void RecordLog::commit(const std::array<QString, 4> &label1)

@@ -1,5 +1,7 @@
 #include "relay/relayswitch.h"
 
+#include "acquisition/frameparser.h"
+
 #include <optional>
 #include <utility>
 
@@ -59,7 +61,7 @@ void RelaySwitch::switchPort(bool open)
 
     // 3. The relay letter; a write that fails (a closed port) shows nothing.
     try {
-        m_comm.Output(QString(QChar(m_pollChannel() + 97)));
+        m_comm.Output(channelLetter(m_pollChannel()));
     } catch (const StationError &) {
     }
 }

@@ -44,6 +44,14 @@ void warmStoreCache(const QString &path)
 
 // ---------------------------------------------------------------- fields
 
+QString quotedLogFields()
+{
+    QStringList fields;
+    for (const QLatin1String field : LogFieldNames)
+        fields.append(quotedName(field));
+    return fields.join(QLatin1String(", "));
+}
+
 QVariant LogField::Value() const
 {
     return m_recordset->currentValue(m_index);
@@ -124,11 +132,6 @@ std::unique_ptr<LogDatabase> LogDatabase::OpenDatabase(const QString &path)
     return std::unique_ptr<LogDatabase>(new LogDatabase(std::move(connection)));
 }
 
-const QString &LogDatabase::Name() const
-{
-    return m_connection->path();
-}
-
 std::shared_ptr<LogRecordset> LogDatabase::OpenRecordset(const QString &name, int type)
 {
     if (type != dbOpenDynaset)
@@ -152,10 +155,7 @@ void LogDatabase::Execute(const QString &statement)
 LogRecordset::LogRecordset(std::shared_ptr<StoreConnection> connection, QString table, QString rowid)
     : m_connection(std::move(connection)), m_table(std::move(table)), m_rowid(std::move(rowid))
 {
-    QStringList fields;
-    for (const QLatin1String field : LogFieldNames)
-        fields.append(quotedName(field));
-    m_columns = m_rowid + QLatin1String(", ") + fields.join(QLatin1String(", "));
+    m_columns = m_rowid + QLatin1String(", ") + quotedLogFields();
 
     const QString from = QLatin1String(" FROM ") + quotedName(m_table);
     const qint64 count = m_connection->scalar(QLatin1String("SELECT count(*)") + from).toLongLong();
@@ -201,11 +201,8 @@ void LogRecordset::Update(int type, bool force)
     if (!m_editing)
         throw StationError(ErrorCode::StoreFailed, QStringLiteral("Update without AddNew."));
     if (!m_insert) {
-        QStringList fields;
-        for (const QLatin1String field : LogFieldNames)
-            fields.append(quotedName(field));
         m_insert = m_connection->prepare(QStringLiteral("INSERT INTO %1 (%2) VALUES (?, ?, ?, ?, ?, ?)")
-                                             .arg(quotedName(m_table), fields.join(QLatin1String(", "))));
+                                             .arg(quotedName(m_table), quotedLogFields()));
     }
     QVariantList values(m_edit.begin(), m_edit.end());
     m_connection->run(*m_insert, values);

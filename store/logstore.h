@@ -27,6 +27,8 @@ inline constexpr std::array<QLatin1String, LogFieldCount> LogFieldNames{
     QLatin1String("Sr No"), QLatin1String("TimeAndDate"), QLatin1String("Temp1"),
     QLatin1String("Temp2"), QLatin1String("Temp3"),       QLatin1String("Temp4")};
 inline constexpr int TimeAndDateField = 1;
+// The six field names quoted for SQL, comma-separated, in that order.
+QString quotedLogFields();
 
 // One field of a record set: of its current record, or of the new record
 // while one is being edited after AddNew.
@@ -53,7 +55,6 @@ private:
 class LogFields {
 public:
     LogField &Item(const QString &name);
-    int Count() const { return LogFieldCount; }
 
 private:
     friend class LogRecordset;
@@ -141,7 +142,6 @@ public:
     static std::unique_ptr<LogDatabase> OpenDatabase(const QString &path);
     ~LogDatabase();
 
-    const QString &Name() const;
     std::shared_ptr<LogRecordset> OpenRecordset(const QString &name, int type = dbOpenDynaset);
     // Runs a statement; "Delete * from T" runs as DELETE FROM T.
     void Execute(const QString &statement);

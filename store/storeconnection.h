@@ -20,7 +20,6 @@ public:
     StoreConnection &operator=(const StoreConnection &) = delete;
 
     const QString &path() const { return m_path; }
-    const QString &connectionName() const { return m_name; }
 
     // Prepares and runs one statement with its values bound in order. The
     // query comes back active (forward only) for reading its rows.

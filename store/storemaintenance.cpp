@@ -23,14 +23,6 @@ void removeStoreFiles(const QString &path)
         QFile::remove(path + suffix);
 }
 
-QString fieldList()
-{
-    QStringList fields;
-    for (const QLatin1String field : LogFieldNames)
-        fields.append(quotedName(field));
-    return fields.join(QLatin1String(", "));
-}
-
 QByteArray csvField(const QString &text)
 {
     if (!text.contains(QLatin1Char(',')) && !text.contains(QLatin1Char('"')) &&
@@ -67,7 +59,7 @@ QString csvText(const QVariant &value, bool dateTime)
 
 QString storeFilePath(const QString &dir)
 {
-    return QDir(dir).filePath(QStringLiteral("velk.mdb"));
+    return QDir(dir).filePath(storeFileName);
 }
 
 CreateResult createStore(const QString &path)
@@ -113,7 +105,7 @@ void fillStore(const QString &path, qint64 count, const std::function<void(qint6
                        "INSERT INTO log (%1) "
                        "SELECT CAST(i AS TEXT), datetime(? + i, 'unixepoch'), 20 + (i % 150) / 10.0, "
                        "30 + (i * 7 % 150) / 10.0, 15 + (i * 13 % 200) / 10.0, (i * 17 % 1000) / 10.0 FROM s")
-            .arg(fieldList()));
+            .arg(quotedLogFields()));
     for (qint64 done = 0; done < count;) {
         const qint64 n = std::min(FillBatch, count - done);
         const qint64 from = first + done;
@@ -152,7 +144,8 @@ void exportStore(const QString &path, QIODevice &out)
         header.append(field);
     buffer += header.join(QLatin1Char(',')).toUtf8() + "\r\n";
 
-    QSqlQuery query = connection.exec(QStringLiteral("SELECT %1 FROM log ORDER BY rowid").arg(fieldList()));
+    QSqlQuery query =
+        connection.exec(QStringLiteral("SELECT %1 FROM log ORDER BY rowid").arg(quotedLogFields()));
     while (query.next()) {
         for (int i = 0; i < LogFieldCount; ++i) {
             if (i > 0)

@@ -9,6 +9,9 @@
 // Work on a store file outside the station: making it, filling it with
 // synthetic records, exporting and checking it. Errors are StationErrors.
 
+// The store's file name in an application directory.
+inline constexpr QLatin1String storeFileName("velk.mdb");
+
 // The store file of an application directory.
 QString storeFilePath(const QString &dir);
 

@@ -84,7 +84,9 @@ private slots:
         s.boxes.answerNext(answer);
         s.log.Command1_Click();
         const QString prompt = "Continuing this will lead to all the data erased. Do you want to continue?";
-        QCOMPARE(s.boxes.shown(), (Boxes{{prompt, 276, "Confirmation Box"}})); // Yes/No, No default, critical
+        QCOMPARE(s.boxes.shown(),
+                 (Boxes{{prompt, MsgStyle::YesNo | MsgStyle::Critical | MsgStyle::DefaultButton2,
+                         "Confirmation Box"}}));
         const bool yes = answer == MsgAnswer::Yes;
         QCOMPARE(listed.first(), Header);
         QCOMPARE(gridText(fg), (yes ? QStringList{Header, Empty} : listed));

@@ -27,7 +27,7 @@ public:
         m_shown.append({prompt, style, title});
         if (!m_answers.isEmpty())
             return m_answers.takeFirst();
-        return (style & 7) == MsgStyle::YesNo ? MsgAnswer::No : MsgAnswer::Ok;
+        return MsgStyle::buttons(style) == MsgStyle::YesNo ? MsgAnswer::No : MsgAnswer::Ok;
     }
 
     void answerNext(int answer) { m_answers.append(answer); }

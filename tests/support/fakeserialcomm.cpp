@@ -57,24 +57,12 @@ void FakeSerialComm::setSettings(const QString &settings)
     m_settings = settings;
 }
 
-QString FakeSerialComm::Settings() const
-{
-    record(QStringLiteral("Settings?"));
-    return m_settings;
-}
-
 void FakeSerialComm::setInputLen(int length)
 {
     record(QStringLiteral("InputLen=%1").arg(length));
     if (length < 0)
         throw StationError(ErrorCode::InvalidSettings, QStringLiteral("Invalid InputLen %1").arg(length));
     m_inputLen = length;
-}
-
-int FakeSerialComm::InputLen() const
-{
-    record(QStringLiteral("InputLen?"));
-    return m_inputLen;
 }
 
 bool FakeSerialComm::PortOpen() const

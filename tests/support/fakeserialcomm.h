@@ -1,5 +1,6 @@
 #pragma once
 
+#include "acquisition/linesettings.h"
 #include "acquisition/receiveevents.h"
 #include "acquisition/serialcomm.h"
 
@@ -29,9 +30,7 @@ public:
     void setCommPort(int port) override;
     int CommPort() const override;
     void setSettings(const QString &settings) override;
-    QString Settings() const override;
     void setInputLen(int length) override;
-    int InputLen() const override;
     bool PortOpen() const override;
     void setPortOpen(bool open) override;
     int CommEvent() const override;
@@ -74,7 +73,7 @@ private:
     QByteArray m_rx;
 
     int m_commPort = 1;
-    QString m_settings = QStringLiteral("9600,N,8,1");
+    QString m_settings = defaultLineSettings;
     int m_inputLen = 0;
     bool m_open = false;
     int m_commEvent = 0;
