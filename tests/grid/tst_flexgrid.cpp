@@ -2,6 +2,7 @@
 #include "grid/flexgridview.h"
 #include "support/storefixture.h"
 
+#include <QAbstractItemModelTester>
 #include <QApplication>
 #include <QHeaderView>
 #include <QScrollBar>
@@ -32,6 +33,7 @@ private slots:
     void sourceAndWrittenRows()
     {
         FlexGrid fg;
+        QAbstractItemModelTester tester(&fg, QAbstractItemModelTester::FailureReportingMode::QtTest);
         auto source = std::make_shared<CountingSource>();
         fg.listRecords(source);
         QCOMPARE(fg.Rows(), 1002);
@@ -79,6 +81,8 @@ private slots:
             QCOMPARE(fg.TextMatrix(1000001, c), QString());
 
         FlexGridView view(fg);
+        QAbstractItemModelTester windowTester(view.model(),
+                                              QAbstractItemModelTester::FailureReportingMode::QtTest);
         view.resize(465, 585);
         view.show();
         QScrollBar *bar = view.verticalScrollBar();
