@@ -7,7 +7,8 @@ QF_JOBS="$(nproc 2>/dev/null || echo 2)"
 # Debian packages the station needs to build, test and run.
 QF_PACKAGES=(cmake g++ make pkg-config dpkg-dev file
              qt6-base-dev qt6-serialport-dev libqt6sql6-sqlite qt6-svg-dev
-             fonts-liberation fonts-dejavu-core)
+             fonts-liberation fonts-dejavu-core
+             xvfb xauth xdotool)
 
 qf_say() { printf '\033[1m==> %s\033[0m\n' "$*" >&2; }
 
