@@ -23,17 +23,22 @@ public:
     // Code of a receive event: characters are waiting.
     static constexpr int ComEvReceive = 2;
 
-    virtual void setCommPort(int port) = 0;             // COM port number for the next open
+    virtual void setCommPort(int port) = 0; // COM port number for the next open
     virtual int CommPort() const = 0;
     virtual void setSettings(const QString &settings) = 0; // "baud,parity,data,stop"
     virtual QString Settings() const = 0;
-    virtual void setInputLen(int length) = 0;           // most characters one Input returns; 0 = all
+    virtual void setInputLen(int length) = 0; // most characters one Input returns; 0 = all
     virtual int InputLen() const = 0;
     virtual bool PortOpen() const = 0;
-    virtual void setPortOpen(bool open) = 0;            // True opens, False closes
-    virtual int CommEvent() const = 0;                  // code of the event being reported
-    virtual QString Input() = 0;                        // removes and returns waiting characters
-    virtual void Output(const QString &text) = 0;       // sends text, one byte per character
+    virtual void setPortOpen(bool open) = 0;      // True opens, False closes
+    virtual int CommEvent() const = 0;            // code of the event being reported
+    virtual QString Input() = 0;                  // removes and returns waiting characters
+    virtual void Output(const QString &text) = 0; // sends text, one byte per character
+
+    // Opens again, after a loss, the port that the last open opened: the
+    // same entry or device path, never another one the port number would
+    // name now. Throws like an open that fails.
+    virtual void reopen() { setPortOpen(true); }
 
 Q_SIGNALS:
     // Raised on the event loop for each event of the open port; a receive
@@ -43,4 +48,7 @@ Q_SIGNALS:
     // The device vanished or reads failed for good: the port has already
     // been closed. Raised exactly once per loss.
     void deviceLost(const Error &error);
+    // Characters arrived faster than they were read, beyond what the
+    // component holds: text is what it threw away unread.
+    void inputDropped(const QString &text);
 };
