@@ -27,7 +27,7 @@ void FrameParser::MSComm1_OnComm()
             m_fieldIndex += 1;
             m_text2.setText(QString());
         } else {
-            m_text2.setText(m_text2.text() + m_text3.text());
+            appendToField(m_text3.text());
         }
     }
 
@@ -52,4 +52,27 @@ void FrameParser::MSComm1_OnComm()
     // starts the next one.
     if (m_text3.text() == u"N")
         m_frameStarted = 1;
+}
+
+void FrameParser::appendToField(const QString &text)
+{
+    // Past the limit a character costs a length test, whatever the field's
+    // length; below it the copy is bounded by the limit.
+    const qsizetype room = FieldLimit - m_text2.text().size();
+    if (room > 0)
+        m_text2.setText(m_text2.text() + text.left(room));
+}
+
+void FrameParser::restartFrame()
+{
+    m_frameStarted = 0;
+    m_fieldIndex = 0;
+    m_text2.setText(QString());
+}
+
+int FrameParser::dropInput(const QString &text)
+{
+    const int cut = m_frameStarted == 1 ? 1 : 0;
+    restartFrame();
+    return cut + int(text.count(u'N'));
 }

@@ -30,6 +30,18 @@ public:
     // Handler of the serial component's OnComm event.
     void MSComm1_OnComm();
 
+    // Most characters a field keeps: a longer one is line noise, and its
+    // first FieldLimit characters stand for it in the label, the grid and
+    // the store.
+    static constexpr int FieldLimit = 4096;
+
+    // The link was cut (device lost, input dropped): the frame in progress
+    // is given up and the parser waits for the next "N". The captions stay.
+    void restartFrame();
+    // The component threw text away unread: the frames it touched are lost
+    // whole. Returns how many frames that was.
+    int dropInput(const QString &text);
+
     int frameStarted() const { return m_frameStarted; }
     int fieldIndex() const { return m_fieldIndex; }
     int pollIndex() const { return m_pollIndex; }
@@ -43,6 +55,8 @@ public:
     std::array<QString, 4> label1Captions() const;
 
 private:
+    void appendToField(const QString &text);
+
     SerialComm &m_comm;
     std::function<void()> m_commit;
 

@@ -25,6 +25,9 @@ public:
     void stopcmd_Click();
     void Form_Unload();
 
+    // Whether START was pressed last (STOP not since): the Started state.
+    bool started() const { return !m_start.isOn(); }
+
     FlagValue &Start() { return m_start; }
     FlagValue &stopcmd() { return m_stopcmd; }
     FlagValue &VScroll3Enabled() { return m_vscroll3Enabled; }

@@ -10,6 +10,11 @@
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
+#ifndef Q_OS_WIN
+#include <sys/file.h>
+#include <sys/ioctl.h>
+#include <termios.h>
+#endif
 #include <unistd.h>
 
 namespace {
@@ -112,12 +117,29 @@ void QtSerialComm::open()
 {
     // A second open closes and reopens with the current port and settings.
     close();
-
-    const QString path = portPath(m_commPort);
-    m_path = path;
     m_openedName = portName();
+    openPath(portPath(m_commPort));
+}
+
+void QtSerialComm::reopen()
+{
+    if (m_path.isEmpty()) {
+        open();
+        return;
+    }
+    close();
+    openPath(m_path);
+}
+
+void QtSerialComm::openPath(const QString &path)
+{
+    m_path = path;
     const LineSettings line = LineSettings::parseOrThrow(m_settings);
-    m_port.setPortName(path);
+    // Named by the device the entry resolves to, QSerialPort's lock file
+    // belongs to the device, not to one of its names.
+    const QString device = QFileInfo(path).canonicalFilePath();
+    m_port.setPortName(device.isEmpty() ? path : device);
+    m_port.setReadBufferSize(ReadBufferLimit);
     m_port.setBaudRate(line.baud);
     m_port.setDataBits(QSerialPort::DataBits(line.dataBits));
     m_port.setParity(toParity(line.parity));
@@ -140,10 +162,29 @@ void QtSerialComm::open()
     m_port.setRequestToSend(false);
     m_port.clearError();
     m_opening = false;
+    lockDevice(path);
 
     m_commEvent = 0;
     if (m_port.bytesAvailable() > 0)
         m_receiveEvents.schedule();
+}
+
+void QtSerialComm::lockDevice(const QString &path)
+{
+#ifdef Q_OS_WIN
+    Q_UNUSED(path);
+#else
+    // Exclusive use: no later open of the device succeeds (but root's), and
+    // no other holder of this lock, whatever name it opened the device by,
+    // root included, shares it.
+    const int fd = int(m_port.handle());
+    ::ioctl(fd, TIOCEXCL);
+    if (::flock(fd, LOCK_EX | LOCK_NB) == 0)
+        return;
+    m_port.close();
+    m_port.clearError();
+    throwOpenError(path, QSerialPort::PermissionError, QString());
+#endif
 }
 
 void QtSerialComm::throwOpenError(const QString &path, QSerialPort::SerialPortError error,
@@ -184,6 +225,9 @@ void QtSerialComm::Output(const QString &text)
         return;
     if (!m_port.isOpen())
         throw StationError(ErrorCode::PortNotOpen, QStringLiteral("%1: port is not open").arg(portName()));
+    // A device that takes nothing we send leaves its answers here unsent.
+    if (m_port.bytesToWrite() >= WriteBufferLimit)
+        return;
     const QByteArray bytes = text.toLatin1();
     if (m_port.write(bytes) != bytes.size())
         throw StationError(ErrorCode::WriteFailed,
@@ -192,7 +236,16 @@ void QtSerialComm::Output(const QString &text)
 
 void QtSerialComm::onReadyRead()
 {
+    if (m_port.bytesAvailable() >= ReadBufferLimit)
+        dropBacklog();
     m_receiveEvents.schedule();
+}
+
+void QtSerialComm::dropBacklog()
+{
+    // Reading (not clearing) lets QSerialPort take in the line again.
+    const QByteArray dropped = m_port.readAll();
+    Q_EMIT inputDropped(QString::fromLatin1(dropped));
 }
 
 void QtSerialComm::onError(QSerialPort::SerialPortError error)

@@ -14,6 +14,13 @@
 // none stays unread while QSerialPort's readyRead stays silent for bytes it
 // has buffered already.
 //
+// A port is locked by the device its entry resolves to, so two COM entries
+// of one device cannot both be open, and the device is opened exclusively.
+//
+// What waits unread is bounded: when ReadBufferLimit characters wait, all of
+// them are thrown away at once and reported by inputDropped. Output beyond
+// WriteBufferLimit characters that the device has not taken is discarded.
+//
 // Output is buffered and leaves at the next turn of the event loop. When the
 // device goes away or reading or writing fails for good, the port is closed
 // at once, no further receive event is raised, deviceLost is raised once,
@@ -34,12 +41,22 @@ public:
     int CommEvent() const override { return m_commEvent; }
     QString Input() override;
     void Output(const QString &text) override;
+    void reopen() override;
+
+    // Most characters waiting unread before they are thrown away (about
+    // 8 s of the line at 9600 baud: far more than a station that keeps up
+    // ever holds), and most characters of output the device has not taken.
+    static constexpr qint64 ReadBufferLimit = 8192;
+    static constexpr qint64 WriteBufferLimit = 8192;
 
     // The device path COM n resolves to now.
     QString portPath(int port) const;
 
 private:
     void open();
+    void openPath(const QString &path);
+    void lockDevice(const QString &path);
+    void dropBacklog();
     void close();
     void onReadyRead();
     void onError(QSerialPort::SerialPortError error);

@@ -33,6 +33,11 @@ public:
     virtual QString Input() = 0;                  // removes and returns waiting characters
     virtual void Output(const QString &text) = 0; // sends text, one byte per character
 
+    // Opens again, after a loss, the port that the last open opened: the
+    // same entry or device path, never another one the port number would
+    // name now. Throws like an open that fails.
+    virtual void reopen() { setPortOpen(true); }
+
 Q_SIGNALS:
     // Raised on the event loop for each event of the open port; a receive
     // event whenever at least one character waits, raised again (queued,
@@ -41,4 +46,7 @@ Q_SIGNALS:
     // The device vanished or reads failed for good: the port has already
     // been closed. Raised exactly once per loss.
     void deviceLost(const Error &error);
+    // Characters arrived faster than they were read, beyond what the
+    // component holds: text is what it threw away unread.
+    void inputDropped(const QString &text);
 };

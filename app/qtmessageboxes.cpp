@@ -58,3 +58,25 @@ int QtMessageBoxes::msgBox(const QString &prompt, int style, const QString &titl
     }
     return choices.back().answer;
 }
+
+int QtMessageBoxes::openNotice(const QString &prompt, int style, const QString &title)
+{
+    auto *box = new QMessageBox(iconOf(style), title.isEmpty() ? applicationTitle() : title, prompt,
+                                QMessageBox::Ok, m_owner);
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    box->setWindowModality(Qt::NonModal);
+    box->show();
+    std::erase_if(m_notices, [](const auto &entry) { return entry.second.isNull(); });
+    m_notices.emplace(++m_lastKey, box);
+    return m_lastKey;
+}
+
+void QtMessageBoxes::closeNotice(int key)
+{
+    const auto found = m_notices.find(key);
+    if (found == m_notices.end())
+        return;
+    if (found->second)
+        found->second->close();
+    m_notices.erase(found);
+}

@@ -2,6 +2,11 @@
 
 #include "common/messageboxes.h"
 
+#include <QMessageBox>
+#include <QPointer>
+
+#include <map>
+
 class QWidget;
 
 // Modal message boxes with the classic style codes: the buttons (0 OK only,
@@ -14,7 +19,11 @@ public:
 
     void setOwner(QWidget *owner) { m_owner = owner; }
     int msgBox(const QString &prompt, int style, const QString &title = {}) override;
+    int openNotice(const QString &prompt, int style, const QString &title = {}) override;
+    void closeNotice(int key) override;
 
 private:
     QWidget *m_owner = nullptr;
+    int m_lastKey = 0;
+    std::map<int, QPointer<QMessageBox>> m_notices; // gone when the operator closed them
 };

@@ -5,7 +5,6 @@
 #include <QAbstractButton>
 #include <QLabel>
 #include <QLineEdit>
-#include <QMetaObject>
 #include <QScrollBar>
 #include <QSignalBlocker>
 
@@ -30,10 +29,10 @@ template <typename Widget> Widget *designed(const Form1 &form, const QString &na
 
 Station::Station(SerialComm &comm, const QString &appDir, MessageBoxes &boxes, ErrorReport &report,
                  std::function<void(int)> endProcess)
-    : m_comm(comm), m_boxes(boxes), m_report(report), m_endProcess(std::move(endProcess)),
-      m_link(comm, boxes), m_parser(comm), m_log(appDir, boxes),
-      m_relay(
-          comm, [this] { return m_parser.pollChannel(); }, boxes),
+    : m_comm(comm), m_report(report), m_endProcess(std::move(endProcess)), m_link(comm, boxes),
+      m_parser(comm), m_resume(comm, m_parser, m_link, boxes, LinkResume::standardError()),
+      m_log(appDir, boxes), m_relay(
+                                comm, [this] { return m_parser.pollChannel(); }, boxes),
       m_form([this](QWidget *parent) { return new FlexGridView(m_log.fg(), parent); })
 {
     // A completed frame becomes a record of the grid and the store.
@@ -130,13 +129,6 @@ void Station::setSelector(int value)
 
 void Station::bindSerial()
 {
+    // Device losses and dropped input are m_resume's.
     connect(&m_comm, &SerialComm::OnComm, this, [this] { run([this] { m_parser.MSComm1_OnComm(); }); });
-    // The loss is shown once the component has finished reporting it; the
-    // program runs on, and STOP then START opens the port again.
-    connect(&m_comm, &SerialComm::deviceLost, this, [this](const Error &error) {
-        QMetaObject::invokeMethod(
-            this,
-            [this, error] { m_boxes.msgBox(error.description, MsgStyle::OkOnly | MsgStyle::Exclamation); },
-            Qt::QueuedConnection);
-    });
 }

@@ -2,6 +2,7 @@
 
 #include "acquisition/frameparser.h"
 #include "acquisition/linkcontrol.h"
+#include "acquisition/linkresume.h"
 #include "acquisition/serialcomm.h"
 #include "app/form1.h"
 #include "common/errorreport.h"
@@ -52,12 +53,12 @@ private:
     void setSelector(int value);
 
     SerialComm &m_comm;
-    MessageBoxes &m_boxes;
     ErrorReport &m_report;
     std::function<void(int)> m_endProcess;
 
     LinkControl m_link;
     FrameParser m_parser;
+    LinkResume m_resume; // device losses and dropped input
     RecordLog m_log;
     RelaySwitch m_relay;
     Form1 m_form; // shows the grid of m_log: goes first

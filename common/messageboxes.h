@@ -55,4 +55,9 @@ public:
     // Shows a modal box and returns the answer code. An empty title means the
     // application title.
     virtual int msgBox(const QString &prompt, int style, const QString &title = {}) = 0;
+    // Shows a box with an OK button that does not wait for the operator and
+    // returns its key; the program may close it by that key later (the
+    // operator may have closed it first).
+    virtual int openNotice(const QString &prompt, int style, const QString &title = {}) = 0;
+    virtual void closeNotice(int key) = 0;
 };

@@ -2,9 +2,12 @@
 // and the program itself against the station's real serial stack.
 
 #include "acquisition/frameparser.h"
+#include "acquisition/linkcontrol.h"
+#include "acquisition/linkresume.h"
 #include "acquisition/qtserialcomm.h"
 #include "framesource.h"
 #include "pollreader.h"
+#include "support/fakes.h"
 
 #include <QProcess>
 #include <QRegularExpression>
@@ -86,6 +89,48 @@ private Q_SLOTS:
         QVERIFY(sim.waitForFinished(5000));
         QCOMPARE(std::pair(sim.exitStatus(), sim.exitCode()), std::pair(QProcess::NormalExit, 0));
         QVERIFY(!QFileInfo(dir.filePath("COM4")).isSymLink());
+    }
+
+    // SIGUSR1: the device vanishes and returns under the same name with a
+    // new frame; the station opens it again by itself and logs whole frames.
+    void blinksAndTheStationFollows()
+    {
+        QTemporaryDir dir;
+        QByteArray said;
+        QProcess sim;
+        connect(&sim, &QProcess::readyReadStandardError, this, [&] { said += sim.readAllStandardError(); });
+        sim.start(qEnvironmentVariable("QF_BIN_DIR") + "/quillfern-devsim",
+                  {"--dir", dir.path(), "--interval", "0", "--outage", "300"});
+        QTRY_VERIFY_WITH_TIMEOUT(QFileInfo(dir.filePath("COM1")).isSymLink(), 5000);
+
+        QtSerialComm comm(dir.path());
+        FakeMessageBoxes boxes;
+        LinkControl link(comm, boxes);
+        FrameParser parser(comm);
+        LinkResume resume(comm, parser, link, boxes, [](const QString &) {});
+        const QRegularExpression value(QStringLiteral(R"(^  \d+\.\d\d?$)"));
+        int frames = 0;
+        parser.setCommit([&] {
+            ++frames;
+            for (const QString &caption : parser.label1Captions())
+                QVERIFY2(value.match(caption).hasMatch(), qPrintable(caption));
+        });
+        connect(&comm, &SerialComm::OnComm, this, [&] { parser.MSComm1_OnComm(); });
+        link.setVScroll3(1);
+        link.Start_Click();
+        for (int blink = 1; blink <= 2; ++blink) {
+            const int before = frames;
+            QTRY_VERIFY_WITH_TIMEOUT(frames >= before + 2, 5000);
+            ::kill(pid_t(sim.processId()), SIGUSR1);
+            QTRY_COMPARE_WITH_TIMEOUT(said.count("device back"), blink, 5000);
+            QTRY_VERIFY_WITH_TIMEOUT(comm.PortOpen(), 5000);
+        }
+        const int resumed = frames;
+        QTRY_VERIFY_WITH_TIMEOUT(frames >= resumed + 2, 5000);
+        QCOMPARE(said.count("station opened the port"), 3);
+
+        ::kill(pid_t(sim.processId()), SIGTERM);
+        QVERIFY(sim.waitForFinished(5000));
     }
 };
 

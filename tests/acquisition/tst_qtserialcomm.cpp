@@ -56,6 +56,12 @@ private Q_SLOTS:
             b.comm.setPortOpen(true);
         }) << ErrorCode::PortInUse
                                 << "COM1: port already in use";
+        QTest::newRow("in use under another name") << Operation([open](Bench &b) {
+            QVERIFY(QFile::link(b.pty.slavePath(), b.dir.filePath("COM2")));
+            QtSerialComm holder(b.dir.path());
+            holder.setPortOpen(true);
+            open(2)(b);
+        }) << ErrorCode::PortInUse << "COM2: port already in use";
         QTest::newRow("Output while closed")
             << Operation([](Bench &b) { b.comm.Output("b"); }) << ErrorCode::PortNotOpen << "";
         QTest::newRow("close while closed")

@@ -30,11 +30,23 @@ public:
         return MsgStyle::buttons(style) == MsgStyle::YesNo ? MsgAnswer::No : MsgAnswer::Ok;
     }
 
+    int openNotice(const QString &prompt, int style, const QString &title = {}) override
+    {
+        m_shown.append({prompt, style, title});
+        m_openNotices.append(int(m_shown.size()));
+        return m_openNotices.last();
+    }
+    void closeNotice(int key) override { m_openNotices.removeAll(key); }
+
     void answerNext(int answer) { m_answers.append(answer); }
+    // Every box asked for, notices included.
     const QList<Box> &shown() const { return m_shown; }
+    // Notices the program has not closed.
+    qsizetype openNotices() const { return m_openNotices.size(); }
 
 private:
     QList<Box> m_shown;
+    QList<int> m_openNotices;
     QList<int> m_answers;
 };
 

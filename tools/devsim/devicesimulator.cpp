@@ -2,7 +2,9 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <csignal>
 #include <poll.h>
+#include <sys/signalfd.h>
 #include <unistd.h>
 
 using namespace std::chrono_literals;
@@ -13,32 +15,23 @@ constexpr auto PendingWait = 200ms; // how long a partial burst may wait
 } // namespace
 
 DeviceSimulator::DeviceSimulator(PseudoTerminal &pty, FrameSource &source, Options options, std::FILE *log)
-    : m_pty(pty), m_source(source), m_options(options), m_log(log)
+    : m_pty(&pty), m_source(source), m_options(options), m_log(log)
 {
 }
 
 int DeviceSimulator::run(int stopFd)
 {
+    m_nextBlink = Clock::now() + m_options.blinkEvery;
     for (;;) {
         auto now = Clock::now();
-        const bool open = m_pty.slaveOpen();
-        if (open && !m_connected) {
-            m_connected = true;
-            m_inFlight = false;
-            m_pty.makeRaw();
-            m_nextSend = std::max(m_nextSend, now + m_options.settle);
-            std::fprintf(m_log, "station opened the port\n");
-        } else if (!open && m_connected) {
-            m_connected = false;
-            m_inFlight = false;
-            m_reader.takePending();
-            std::fprintf(m_log, "station closed the port\n");
-        }
+        if (m_pty == nullptr && now >= m_returnAt && !reappear(now))
+            return 1;
+        if (m_pty != nullptr && (m_blinkAsked || blinkDue(now)))
+            vanish(now);
+        if (m_pty != nullptr)
+            followPort(now);
 
-        if (m_connected)
-            sendDue(now);
-
-        pollfd fds[2] = {{stopFd, POLLIN, 0}, {m_pty.masterFd(), POLLIN, 0}};
+        pollfd fds[2] = {{stopFd, POLLIN, 0}, {m_pty ? m_pty->masterFd() : -1, POLLIN, 0}};
         const int count = m_connected ? 2 : 1;
         const int ms = int(m_connected ? timeout(now).count() : HangUpCheck.count());
         const int ready = ::poll(fds, count, ms);
@@ -46,8 +39,14 @@ int DeviceSimulator::run(int stopFd)
             std::perror("poll");
             return 1;
         }
-        if (fds[0].revents & POLLIN)
-            return 0;
+        if (fds[0].revents & POLLIN) {
+            const Signal signal = readSignal(stopFd);
+            if (signal == Signal::Stop) {
+                logCut();
+                return 0;
+            }
+            m_blinkAsked = m_blinkAsked || signal == Signal::Blink;
+        }
         now = Clock::now();
         if (count == 2 && (fds[1].revents & POLLIN)) {
             if (readStation(now))
@@ -56,6 +55,78 @@ int DeviceSimulator::run(int stopFd)
         if (!m_reader.pending().isEmpty() && now - m_lastRead >= PendingWait)
             reportOther(m_reader.takePending());
     }
+}
+
+DeviceSimulator::Signal DeviceSimulator::readSignal(int stopFd) const
+{
+    signalfd_siginfo info{};
+    if (::read(stopFd, &info, sizeof info) != ssize_t(sizeof info))
+        return Signal::None;
+    return info.ssi_signo == SIGUSR1 ? Signal::Blink : Signal::Stop;
+}
+
+bool DeviceSimulator::blinkDue(Clock::time_point now) const
+{
+    return m_options.blinkEvery > 0ms && m_blink.vanish && now >= m_nextBlink;
+}
+
+void DeviceSimulator::followPort(Clock::time_point now)
+{
+    const bool open = m_pty->slaveOpen();
+    if (open && !m_connected) {
+        m_connected = true;
+        m_inFlight = false;
+        m_pty->makeRaw();
+        m_nextSend = std::max(m_nextSend, now + m_options.settle);
+        std::fprintf(m_log, "station opened the port\n");
+        std::fflush(m_log);
+    } else if (!open && m_connected) {
+        m_connected = false;
+        m_inFlight = false;
+        m_reader.takePending();
+        std::fprintf(m_log, "station closed the port\n");
+    }
+    if (m_connected)
+        sendDue(now);
+}
+
+void DeviceSimulator::vanish(Clock::time_point now)
+{
+    m_blinkAsked = false;
+    if (!m_blink.vanish)
+        return;
+    // A burst already written counts: its frame may be complete.
+    pollfd waiting{m_pty->masterFd(), POLLIN, 0};
+    if (m_connected && ::poll(&waiting, 1, 0) > 0 && (waiting.revents & POLLIN))
+        readStation(now);
+    logCut();
+    m_frame.clear(); // back with a new frame
+    m_position = 0;
+    m_inFlight = false;
+    m_connected = false;
+    m_reader.takePending();
+    m_blink.vanish();
+    m_pty = nullptr;
+    m_returnAt = now + m_options.outage;
+    std::fprintf(m_log, "device gone\n");
+    std::fflush(m_log);
+}
+
+void DeviceSimulator::logCut()
+{
+    if (m_position > 0 || m_inFlight)
+        std::fprintf(m_log, "frame cut: %s\n", m_frame.constData());
+}
+
+bool DeviceSimulator::reappear(Clock::time_point now)
+{
+    m_pty = m_blink.reappear();
+    if (m_pty == nullptr)
+        return false;
+    m_nextBlink = now + m_options.blinkEvery;
+    std::fprintf(m_log, "device back\n");
+    std::fflush(m_log);
+    return true;
 }
 
 void DeviceSimulator::sendDue(Clock::time_point now)
@@ -69,7 +140,7 @@ void DeviceSimulator::sendDue(Clock::time_point now)
         m_position = 0;
     }
     const char c = m_frame.at(m_position);
-    if (::write(m_pty.masterFd(), &c, 1) == 1) {
+    if (::write(m_pty->masterFd(), &c, 1) == 1) {
         m_inFlight = true;
         m_sentAt = now;
     }
@@ -78,7 +149,7 @@ void DeviceSimulator::sendDue(Clock::time_point now)
 bool DeviceSimulator::readStation(Clock::time_point now)
 {
     char buffer[512];
-    const ssize_t n = ::read(m_pty.masterFd(), buffer, sizeof buffer);
+    const ssize_t n = ::read(m_pty->masterFd(), buffer, sizeof buffer);
     if (n <= 0)
         return false;
     m_lastRead = now;

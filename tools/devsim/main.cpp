@@ -12,13 +12,14 @@
 #include <chrono>
 #include <csignal>
 #include <cstdio>
+#include <memory>
 #include <random>
 #include <sys/signalfd.h>
 #include <unistd.h>
 
 namespace {
-// Blocks the stop signals and returns a descriptor that becomes readable
-// when one arrives, so the main loop can stop and clean up.
+// Blocks the stop signals and SIGUSR1 (blink) and returns a descriptor that
+// becomes readable when one arrives, so the main loop can stop and clean up.
 int stopSignalFd()
 {
     sigset_t set;
@@ -26,6 +27,7 @@ int stopSignalFd()
     sigaddset(&set, SIGINT);
     sigaddset(&set, SIGTERM);
     sigaddset(&set, SIGHUP);
+    sigaddset(&set, SIGUSR1);
     sigprocmask(SIG_BLOCK, &set, nullptr);
     return signalfd(-1, &set, SFD_CLOEXEC);
 }
@@ -39,6 +41,42 @@ long long toNumber(const QString &text, long long min, const char *what, bool *o
     }
     return n;
 }
+
+// The device's pseudo-terminal and its COMn name, which a blink takes away
+// and publishes anew.
+struct PublishedDevice {
+    QString dir;
+    int port = 1;
+    std::unique_ptr<PseudoTerminal> pty;
+    std::unique_ptr<PortLink> link;
+
+    PseudoTerminal *publish()
+    {
+        auto fresh = std::make_unique<PseudoTerminal>();
+        if (!fresh->isValid()) {
+            std::fprintf(stderr, "quillfern-devsim: %s\n", qPrintable(fresh->errorString()));
+            return nullptr;
+        }
+        auto name = std::make_unique<PortLink>(dir, port, fresh->slavePath());
+        if (!name->isValid()) {
+            std::fprintf(stderr, "quillfern-devsim: %s\n", qPrintable(name->errorString()));
+            return nullptr;
+        }
+        std::fprintf(stderr, "quillfern-devsim: COM%d is %s -> %s\n", port, qPrintable(name->path()),
+                     qPrintable(fresh->slavePath()));
+        std::fflush(stderr);
+        pty = std::move(fresh);
+        link = std::move(name);
+        return pty.get();
+    }
+
+    // Hang-up first, as an unplugged device's port fails before its node goes.
+    void vanish()
+    {
+        pty.reset();
+        link.reset();
+    }
+};
 } // namespace
 
 int main(int argc, char *argv[])
@@ -53,7 +91,7 @@ int main(int argc, char *argv[])
         "directory, sends frames \"N\" + four values each followed by \",\", one character at a time, "
         "the next only after the poll burst \"bcde\" for the previous one has been read. Prints "
         "other received bytes (relay letters) and every frame sent on stderr. Stops on SIGINT or "
-        "SIGTERM and removes the link."));
+        "SIGTERM and removes the link; SIGUSR1 makes it vanish and return (see --blink)."));
     parser.addHelpOption();
     const QCommandLineOption dirOption(
         {QStringLiteral("d"), QStringLiteral("dir")},
@@ -78,7 +116,18 @@ int main(int argc, char *argv[])
     const QCommandLineOption seedOption(QStringLiteral("seed"),
                                         QStringLiteral("Seed of the simulated readings (default: random)."),
                                         QStringLiteral("number"));
-    parser.addOptions({dirOption, portOption, intervalOption, framesOption, resendOption, seedOption});
+    const QCommandLineOption blinkOption(
+        QStringLiteral("blink"),
+        QStringLiteral("Vanish every this many seconds, as an unplugged device does: hang up, remove the "
+                       "port, wait --outage, publish a new pseudo-terminal under the same name and start a "
+                       "new frame (default 0: only when SIGUSR1 arrives)."),
+        QStringLiteral("seconds"), QStringLiteral("0"));
+    const QCommandLineOption outageOption(QStringLiteral("outage"),
+                                          QStringLiteral("How long a blink stays away, in milliseconds "
+                                                         "(default 3000)."),
+                                          QStringLiteral("ms"), QStringLiteral("3000"));
+    parser.addOptions({dirOption, portOption, intervalOption, framesOption, resendOption, seedOption,
+                       blinkOption, outageOption});
     parser.process(app);
     if (!parser.positionalArguments().isEmpty()) {
         std::fprintf(stderr, "quillfern-devsim: unexpected argument \"%s\"\n",
@@ -101,6 +150,10 @@ int main(int argc, char *argv[])
     if (ok)
         options.resend =
             std::chrono::milliseconds(toNumber(parser.value(resendOption), 1, "resend time", &ok));
+    if (ok)
+        options.blinkEvery = std::chrono::seconds(toNumber(parser.value(blinkOption), 0, "blink time", &ok));
+    if (ok)
+        options.outage = std::chrono::milliseconds(toNumber(parser.value(outageOption), 0, "outage", &ok));
     unsigned seed = std::random_device{}();
     if (ok && parser.isSet(seedOption))
         seed = unsigned(toNumber(parser.value(seedOption), 0, "seed", &ok));
@@ -111,22 +164,14 @@ int main(int argc, char *argv[])
         return 1;
     }
 
-    PseudoTerminal pty;
-    if (!pty.isValid()) {
-        std::fprintf(stderr, "quillfern-devsim: %s\n", qPrintable(pty.errorString()));
+    PublishedDevice device{parser.value(dirOption), int(port), nullptr, nullptr};
+    PseudoTerminal *pty = device.publish();
+    if (pty == nullptr)
         return 1;
-    }
-    PortLink link(parser.value(dirOption), int(port), pty.slavePath());
-    if (!link.isValid()) {
-        std::fprintf(stderr, "quillfern-devsim: %s\n", qPrintable(link.errorString()));
-        return 1;
-    }
-    std::fprintf(stderr, "quillfern-devsim: COM%lld is %s -> %s\n", port, qPrintable(link.path()),
-                 qPrintable(pty.slavePath()));
-    std::fflush(stderr);
 
     FrameSource source(seed);
-    DeviceSimulator simulator(pty, source, options, stderr);
+    DeviceSimulator simulator(*pty, source, options, stderr);
+    simulator.setBlink({[&device] { device.vanish(); }, [&device] { return device.publish(); }});
     const int code = simulator.run(stopFd);
     std::fprintf(stderr, "quillfern-devsim: %lld frames sent\n", simulator.framesSent());
     ::close(stopFd);
