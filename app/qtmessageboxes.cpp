@@ -63,6 +63,7 @@ int QtMessageBoxes::openNotice(const QString &prompt, int style, const QString &
 {
     auto *box = new QMessageBox(iconOf(style), title.isEmpty() ? applicationTitle() : title, prompt,
                                 QMessageBox::Ok, m_owner);
+    box->setTextFormat(Qt::PlainText); // a device path is no markup
     box->setAttribute(Qt::WA_DeleteOnClose);
     box->setWindowModality(Qt::NonModal);
     box->show();

@@ -121,6 +121,7 @@ public:
         int blinkSeconds = 120;
         int outageMs = 3000;
         int intervalMs = 200;
+        bool flood = false; // the device does not wait for the poll
     };
 
     Soak(QString binDir, Options options) : m_binDir(std::move(binDir)), m_options(options) {}
@@ -158,7 +159,7 @@ private:
     bool m_awaitOpen = false, m_awaitFrame = false;
     std::vector<double> m_reopen, m_firstRecord;
     double m_waitCpu = 0, m_waitSeconds = 0, m_cpuAtGone = 0;
-    long m_peakKb = 0;
+    long m_peakKb = 0, m_lastKb = 0;
     double m_cpuEnd = 0;
     int m_reads = 0;
     long long m_lastCount = 0;
@@ -205,11 +206,13 @@ void Soak::startDevice()
         for (qsizetype end; (end = m_deviceOut.indexOf('\n')) >= 0; m_deviceOut.remove(0, end + 1))
             onDeviceLine(m_deviceOut.left(end));
     });
-    m_device.start(m_binDir + QStringLiteral("/quillfern-devsim"),
-                   {QStringLiteral("--dir"), m_dir.path(), QStringLiteral("--blink"),
-                    QString::number(m_options.blinkSeconds), QStringLiteral("--outage"),
-                    QString::number(m_options.outageMs), QStringLiteral("--interval"),
-                    QString::number(m_options.intervalMs)});
+    QStringList args{QStringLiteral("--dir"),      m_dir.path(),
+                     QStringLiteral("--blink"),    QString::number(m_options.blinkSeconds),
+                     QStringLiteral("--outage"),   QString::number(m_options.outageMs),
+                     QStringLiteral("--interval"), QString::number(m_options.intervalMs)};
+    if (m_options.flood)
+        args << QStringLiteral("--flood");
+    m_device.start(m_binDir + QStringLiteral("/quillfern-devsim"), args);
     m_device.waitForStarted();
     for (int i = 0; i < 100 && !QFileInfo(m_dir.filePath(QStringLiteral("COM1"))).isSymLink(); ++i)
         QThread::msleep(50);
@@ -295,6 +298,7 @@ void Soak::sample()
     if (pid <= 0)
         return;
     m_peakKb = std::max(m_peakKb, statusKb(pid, "VmHWM:"));
+    m_lastKb = statusKb(pid, "VmRSS:");
     m_cpuEnd = cpuSeconds(pid);
 }
 
@@ -358,18 +362,20 @@ void Soak::report()
 
     const Percentiles reopen = percentiles(m_reopen);
     const Percentiles first = percentiles(m_firstRecord);
-    std::printf(
-        "records sent (answered) %lld, stored %zu, spliced %lld, stored twice %lld, answered but lost "
-        "%lld\n",
-        m_sent, rows.size(), spliced, twice, lost);
+    // In lock-step a record is sent once the station has answered it, so
+    // none may be lost; a flood loses the frames the station dropped.
+    std::printf("records sent %lld, stored %zu, spliced %lld, stored twice %lld, sent but not stored %lld\n",
+                m_sent, rows.size(), spliced, twice, lost);
     std::printf("outages %d; port open again after the device's return: p50 %.2f s, p95 %.2f s, max %.2f s "
                 "(%zu)\n",
                 m_outages, reopen.p50, reopen.p95, reopen.max, m_reopen.size());
     std::printf("first record answered after the return: p50 %.2f s, p95 %.2f s, max %.2f s (%zu)\n",
                 first.p50, first.p95, first.max, m_firstRecord.size());
-    std::printf("peak memory of the station %ld KiB; CPU while waiting for the device %.3f %% of a core "
+    std::printf("memory of the station: peak %ld KiB, at the end %ld KiB; CPU while waiting for the device "
+                "%.3f %% of a core "
                 "(%.0f s waited)\n",
-                m_peakKb, m_waitSeconds > 0 ? 100.0 * m_waitCpu / m_waitSeconds : 0.0, m_waitSeconds);
+                m_peakKb, m_lastKb, m_waitSeconds > 0 ? 100.0 * m_waitCpu / m_waitSeconds : 0.0,
+                m_waitSeconds);
     std::printf("journal lines of the station: %lld\n", (long long)m_journal.size());
     for (qsizetype i = 0; i < std::min<qsizetype>(4, m_journal.size()); ++i)
         std::printf("  %s\n", qPrintable(m_journal[i]));
@@ -391,7 +397,11 @@ int main(int argc, char *argv[])
     const QCommandLineOption interval(QStringLiteral("interval"),
                                       QStringLiteral("Milliseconds between the device's frames."),
                                       QStringLiteral("ms"), QStringLiteral("200"));
-    parser.addOptions({minutes, blink, outage, interval});
+    const QCommandLineOption flood(QStringLiteral("flood"),
+                                   QStringLiteral("The device sends without waiting for the poll (see "
+                                                  "quillfern-devsim --flood); no record need be lost "
+                                                  "otherwise."));
+    parser.addOptions({minutes, blink, outage, interval, flood});
     parser.process(app);
 
     Soak::Options options;
@@ -399,6 +409,7 @@ int main(int argc, char *argv[])
     options.blinkSeconds = parser.value(blink).toInt();
     options.outageMs = parser.value(outage).toInt();
     options.intervalMs = parser.value(interval).toInt();
+    options.flood = parser.isSet(flood);
     Soak soak(QCoreApplication::applicationDirPath(), options);
     if (soak.start() != 0)
         return 1;

@@ -107,6 +107,18 @@ private Q_SLOTS:
         QCOMPARE(s.boxes.openNotices(), 0);
     }
 
+    // Unlike a loss, STOP and START leave the frame to be continued.
+    void stopAndStartContinueTheFrame()
+    {
+        Station s;
+        QVERIFY(s.send("N1,2"));
+        QTRY_COMPARE_WITH_TIMEOUT(s.bursts(), 4, 2000);
+        s.link.stopcmd_Click();
+        s.link.Start_Click();
+        QVERIFY(s.send(",3,4,"));
+        QTRY_COMPARE_WITH_TIMEOUT(s.commits, QStringList{"  1  4"}, 2000);
+    }
+
     // Far more than the component holds, at once: whole frames are dropped
     // and counted, and no record mixes two frames.
     void floodDropsWholeFrames()

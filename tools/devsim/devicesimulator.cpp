@@ -12,6 +12,7 @@ using namespace std::chrono_literals;
 namespace {
 constexpr auto HangUpCheck = 50ms;  // how often a closed port is looked at
 constexpr auto PendingWait = 200ms; // how long a partial burst may wait
+constexpr auto FloodWait = 1ms;     // shortest wait between frames of a flood
 } // namespace
 
 DeviceSimulator::DeviceSimulator(PseudoTerminal &pty, FrameSource &source, Options options, std::FILE *log)
@@ -131,6 +132,10 @@ bool DeviceSimulator::reappear(Clock::time_point now)
 
 void DeviceSimulator::sendDue(Clock::time_point now)
 {
+    if (m_options.flood) {
+        flood(now);
+        return;
+    }
     if (m_inFlight && now - m_sentAt >= m_options.resend)
         m_inFlight = false; // not answered: the station did not get it
     if (m_inFlight || now < m_nextSend)
@@ -144,6 +149,25 @@ void DeviceSimulator::sendDue(Clock::time_point now)
         m_inFlight = true;
         m_sentAt = now;
     }
+}
+
+void DeviceSimulator::flood(Clock::time_point now)
+{
+    if (now < m_nextSend)
+        return;
+    if (m_position >= m_frame.size()) {
+        m_frame = m_source.next();
+        m_position = 0;
+    }
+    const ssize_t n =
+        ::write(m_pty->masterFd(), m_frame.constData() + m_position, size_t(m_frame.size() - m_position));
+    if (n > 0)
+        m_position += int(n);
+    if (m_position < m_frame.size())
+        return; // the line is full: the rest follows when it takes more
+    ++m_frames;
+    std::fprintf(m_log, "frame %lld: %s\n", m_frames, m_frame.constData());
+    m_nextSend = now + m_options.interval;
 }
 
 bool DeviceSimulator::readStation(Clock::time_point now)
@@ -191,6 +215,8 @@ std::chrono::milliseconds DeviceSimulator::timeout(Clock::time_point now) const
         return std::max(0ms, std::chrono::ceil<std::chrono::milliseconds>(t - now));
     };
     std::chrono::milliseconds wait = HangUpCheck;
+    if (m_options.flood)
+        return std::max(FloodWait, std::min(wait, until(m_nextSend)));
     if (m_inFlight)
         wait = std::min(wait, until(m_sentAt + m_options.resend));
     else

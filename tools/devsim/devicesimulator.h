@@ -24,6 +24,10 @@
 // and removes its port, stays away for outage, then publishes a new
 // pseudo-terminal under the same name and starts a new frame from "N". A
 // frame cut by a blink or by the stop is logged as "frame cut: ...".
+//
+// As a device that does not wait for the poll (flood), it writes each frame
+// whole, one every interval, as fast as the line takes them, and logs each
+// frame once written.
 class DeviceSimulator {
 public:
     struct Options {
@@ -33,6 +37,7 @@ public:
         std::chrono::milliseconds settle{200};   // quiet time after the port opens
         std::chrono::milliseconds blinkEvery{0}; // vanish this often; 0 = only on SIGUSR1
         std::chrono::milliseconds outage{3000};  // how long a blink stays away
+        bool flood = false;                      // send each frame whole, not waiting for the poll
     };
 
     // Takes the device away (hang-up, port removed) and publishes a new one;
@@ -64,6 +69,7 @@ private:
     bool reappear(Clock::time_point now);
     bool blinkDue(Clock::time_point now) const;
     void sendDue(Clock::time_point now);
+    void flood(Clock::time_point now);
     bool readStation(Clock::time_point now);
     void reportOther(const QByteArray &bytes);
     std::chrono::milliseconds timeout(Clock::time_point now) const;

@@ -126,8 +126,11 @@ int main(int argc, char *argv[])
                                           QStringLiteral("How long a blink stays away, in milliseconds "
                                                          "(default 3000)."),
                                           QStringLiteral("ms"), QStringLiteral("3000"));
-    parser.addOptions({dirOption, portOption, intervalOption, framesOption, resendOption, seedOption,
-                       blinkOption, outageOption});
+    const QCommandLineOption floodOption(
+        QStringLiteral("flood"), QStringLiteral("Do not wait for the poll: send each frame whole, one every "
+                                                "--interval, as fast as the line takes them."));
+    parser.addOptions({floodOption, dirOption, portOption, intervalOption, framesOption, resendOption,
+                       seedOption, blinkOption, outageOption});
     parser.process(app);
     if (!parser.positionalArguments().isEmpty()) {
         std::fprintf(stderr, "quillfern-devsim: unexpected argument \"%s\"\n",
@@ -154,6 +157,7 @@ int main(int argc, char *argv[])
         options.blinkEvery = std::chrono::seconds(toNumber(parser.value(blinkOption), 0, "blink time", &ok));
     if (ok)
         options.outage = std::chrono::milliseconds(toNumber(parser.value(outageOption), 0, "outage", &ok));
+    options.flood = parser.isSet(floodOption);
     unsigned seed = std::random_device{}();
     if (ok && parser.isSet(seedOption))
         seed = unsigned(toNumber(parser.value(seedOption), 0, "seed", &ok));
