@@ -14,7 +14,8 @@ public:
     {
         connect(&grid, &QAbstractItemModel::dataChanged, this, &FlexGridWindow::gridDataChanged);
         connect(&grid, &QAbstractItemModel::headerDataChanged, this, &QAbstractItemModel::headerDataChanged);
-        connect(&grid, &QAbstractItemModel::rowsInserted, this, &FlexGridWindow::refresh);
+        // The grid grows only at its end: the rows shown stay as they are.
+        connect(&grid, &QAbstractItemModel::rowsInserted, this, &FlexGridWindow::fitRows);
         connect(&grid, &QAbstractItemModel::rowsRemoved, this, &FlexGridWindow::refresh);
         connect(&grid, &QAbstractItemModel::modelReset, this, &FlexGridWindow::refresh);
     }
@@ -22,11 +23,15 @@ public:
     int top() const { return m_top; }
     int total() const { return m_grid.rowCount(); }
 
+    // Shows count rows from view row top on; only a move repaints the rows.
     void setShape(int top, int capacity)
     {
+        const int before = m_top;
         m_top = std::clamp(top, 0, std::max(0, total() - 1));
         m_capacity = std::max(1, capacity);
-        refresh();
+        fitRows();
+        if (m_top != before)
+            notifyAll();
     }
 
     void setLook(const QFont &font, const QBrush &fixedBack, const QBrush &fixedText)
@@ -81,9 +86,8 @@ private:
             Q_EMIT dataChanged(index(first, topLeft.column()), index(last, bottomRight.column()), roles);
     }
 
-    // Brings the window's row count in line with the grid and the shape, and
-    // tells the table that every row it shows may have changed.
-    void refresh()
+    // Brings the window's row count in line with the grid and the shape.
+    void fitRows()
     {
         m_top = std::clamp(m_top, 0, std::max(0, total() - 1));
         const int count = std::clamp(total() - m_top, 0, m_capacity);
@@ -96,6 +100,17 @@ private:
             m_count = count;
             endRemoveRows();
         }
+    }
+
+    // After rows went or the grid was reset, every row shown may differ.
+    void refresh()
+    {
+        fitRows();
+        notifyAll();
+    }
+
+    void notifyAll()
+    {
         if (m_count > 0)
             Q_EMIT dataChanged(index(0, 0), index(m_count - 1, columnCount() - 1));
     }
@@ -116,6 +131,12 @@ FlexGridView::FlexGridView(FlexGrid &grid, QWidget *parent)
     setSelectionMode(QAbstractItemView::NoSelection);
     setEditTriggers(QAbstractItemView::NoEditTriggers);
     setWordWrap(false);
+    // A cell shows as much of its text as fits and is cut at its border.
+    setTextElideMode(Qt::ElideNone);
+    horizontalHeader()->setTextElideMode(Qt::ElideNone);
+    // Tab and Shift+Tab go on to the window's next control; the arrow keys
+    // move through the rows.
+    setTabKeyNavigation(false);
     setCornerButtonEnabled(false);
     setVerticalScrollMode(QAbstractItemView::ScrollPerItem);
     setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);

@@ -13,14 +13,18 @@
 // missing file is never created behind the caller's back.
 class StoreConnection {
 public:
-    // Opens the existing file at path for reading and writing.
-    explicit StoreConnection(const QString &path);
+    enum class Access { ReadWrite, ReadOnly };
+
+    // Opens the existing file at path, for reading and writing or for
+    // reading only (then nothing of this connection writes to the file).
+    explicit StoreConnection(const QString &path, Access access = Access::ReadWrite);
     ~StoreConnection();
     StoreConnection(const StoreConnection &) = delete;
     StoreConnection &operator=(const StoreConnection &) = delete;
 
     const QString &path() const { return m_path; }
     const QString &connectionName() const { return m_name; }
+    bool isReadOnly() const { return m_access == Access::ReadOnly; }
 
     // Prepares and runs one statement with its values bound in order. The
     // query comes back active (forward only) for reading its rows.
@@ -38,11 +42,12 @@ public:
 private:
     QString m_path;
     QString m_name;
+    Access m_access = Access::ReadWrite;
 };
 
-// The SQLite URI that opens path for reading and writing without ever
-// creating it.
-QString storeUri(const QString &path);
+// The SQLite URI that opens path for reading and writing (or for reading
+// only) without ever creating it.
+QString storeUri(const QString &path, StoreConnection::Access access = StoreConnection::Access::ReadWrite);
 
 // Quotes an identifier for SQL ("Sr No" -> "\"Sr No\"").
 QString quotedName(const QString &name);

@@ -1,0 +1,203 @@
+#include "app/station.h"
+#include "grid/flexgridview.h"
+#include "support/fakes.h"
+#include "support/fakeserialcomm.h"
+#include "support/storefixture.h"
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QLabel>
+#include <QLineEdit>
+#include <QTest>
+
+#include <optional>
+
+// The window as the operator meets it: the keyboard, text from the line
+// shown as it came, grid cells cut at their border, a write-protected store.
+namespace {
+
+constexpr int timeoutMs = 5000;
+
+// A loaded, shown and active window over a store of `records` records.
+struct Rig {
+    explicit Rig(qint64 records = 0, bool writeProtected = false)
+    {
+        store.create(records);
+        if (writeProtected) {
+            store.sql({"PRAGMA journal_mode=DELETE"});
+            QFile::setPermissions(store.path(), QFile::ReadOwner | QFile::ReadGroup | QFile::ReadOther);
+            bytes = storeBytes();
+        }
+        loaded = station.Form_Load();
+        form.show();
+        QApplication::setActiveWindow(&form);
+        active = QTest::qWaitForWindowActive(&form);
+    }
+    QByteArray storeBytes() const
+    {
+        QFile file(store.path());
+        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    }
+    QString focused() const { return QApplication::focusWidget()->objectName(); }
+    void press(int key, Qt::KeyboardModifiers modifiers = Qt::NoModifier)
+    {
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key(key), modifiers);
+    }
+    void start() { form.control<QAbstractButton>("Start")->click(); }
+    QLabel *label(const char *name) const { return form.control<QLabel>(name); }
+    FlexGridView *view() const { return form.control<FlexGridView>("fg"); }
+
+    StoreFixture store;
+    QByteArray bytes;
+    FakeSerialComm comm;
+    FakeMessageBoxes boxes;
+    FakeErrorReport report;
+    Station station{comm, store.dir(), boxes, report, [](int) {}};
+    Form1 &form = station.form();
+    bool loaded = false;
+    bool active = false;
+};
+
+} // namespace
+
+class TestOperatorWindow : public QObject {
+    Q_OBJECT
+
+private Q_SLOTS:
+    // Tab from the first control walks every enabled control that takes the
+    // focus and round again; Shift+Tab walks back.
+    void tabWalksTheWindow_data()
+    {
+        QTest::addColumn<bool>("started");
+        QTest::addColumn<QString>("order");
+        QTest::newRow("stopped") << false
+                                 << "Text2 fg VScroll3 Text4 Start exit Command1 Command2 Command3 Text3";
+        QTest::newRow("started") << true << "Text2 fg Text4 stopcmd exit Command1 Command2 Command3 Text3";
+    }
+    void tabWalksTheWindow()
+    {
+        QFETCH(bool, started);
+        QFETCH(QString, order);
+        Rig rig;
+        if (started)
+            rig.start();
+        QVERIFY(rig.active);
+        QCOMPARE(rig.focused(), "Text3");
+        QStringList forth;
+        QStringList back{"Text3"};
+        for (int i = 0; i < order.count(u' ') + 1; ++i) {
+            rig.press(Qt::Key_Tab);
+            forth << rig.focused();
+        }
+        QCOMPARE(forth.join(u' '), order);
+        for (int i = 0; i < order.count(u' '); ++i) {
+            rig.press(Qt::Key_Tab, Qt::ShiftModifier);
+            back.prepend(rig.focused());
+        }
+        QCOMPARE(back.join(u' '), order);
+    }
+
+    // A key on a focused control does what a click would.
+    void keysOnControls_data()
+    {
+        QTest::addColumn<QString>("control");
+        QTest::addColumn<int>("key");
+        QTest::addColumn<QString>("seen");
+        QTest::newRow("Space on Command1") << "Command1" << int(Qt::Key_Space) << "Confirmation Box 1";
+        QTest::newRow("Return on Command1") << "Command1" << int(Qt::Key_Return) << "Confirmation Box 1";
+        QTest::newRow("Enter on Command1") << "Command1" << int(Qt::Key_Enter) << "Confirmation Box 1";
+        QTest::newRow("Down on VScroll3") << "VScroll3" << int(Qt::Key_Down) << " 2";
+    }
+    void keysOnControls()
+    {
+        QFETCH(QString, control);
+        QFETCH(int, key);
+        QFETCH(QString, seen);
+        Rig rig;
+        while (rig.focused() != control)
+            rig.press(Qt::Key_Tab);
+        rig.press(key);
+        const QString title = rig.boxes.shown().isEmpty() ? QString() : rig.boxes.shown().front().title;
+        QCOMPARE(title + u' ' + rig.form.control<QLineEdit>("Text4")->text(), seen);
+    }
+
+    // A field that looks like markup is shown and committed as the very
+    // characters that came, two leading blanks included.
+    void deviceTextIsPlain_data()
+    {
+        QTest::addColumn<QByteArray>("field");
+        QTest::newRow("bold") << QByteArray("<b>x</b>");
+        QTest::newRow("line break") << QByteArray("1<br>2");
+        QTest::newRow("image") << QByteArray("<img src=\"/etc/passwd\">");
+        QTest::newRow("entity") << QByteArray("&amp;");
+        QTest::newRow("character reference") << QByteArray("&#65;");
+        QTest::newRow("lone <") << QByteArray("<");
+        QTest::newRow("colour") << QByteArray("<font color=red>7</font>");
+    }
+    void deviceTextIsPlain()
+    {
+        QFETCH(QByteArray, field);
+        const QString raw = QStringLiteral("  ") + QString::fromLatin1(field);
+        Rig rig;
+        rig.start();
+        rig.comm.receive("N" + field);
+        QTRY_COMPARE_WITH_TIMEOUT(rig.form.control<QLineEdit>("Text2")->text(), QString::fromLatin1(field),
+                                  timeoutMs);
+        rig.comm.receive(",1,2,3,");
+        QTRY_COMPARE_WITH_TIMEOUT(rig.label("totalrec")->text(), "Total Records: 1", timeoutMs);
+        QLabel *value = rig.label("Label1(0)");
+        QCOMPARE(value->text(), raw);
+        QCOMPARE(rig.station.log().fg().TextMatrix(1, 2), raw);
+        // What is painted is the text drawn as plain text.
+        const QImage shown = value->grab().toImage();
+        value->setTextFormat(Qt::PlainText);
+        QCOMPARE(shown, value->grab().toImage());
+    }
+
+    // A text wider than its cell is cut at the cell's border: the part that
+    // fits is painted as the text alone would be, with no ellipsis.
+    void cellsClip()
+    {
+        Rig rig;
+        FlexGrid &grid = rig.station.log().fg();
+        FlexGridView *view = rig.view();
+        constexpr int col = 3;
+        grid.setColAlignment(col, FlexGrid::AlignLeftTop);
+        const QRect cell = view->visualRect(view->model()->index(0, col));
+        const QString text(80, u'i');
+        QVERIFY(view->fontMetrics().horizontalAdvance(text) > cell.width());
+        // The longest start of the text that fits inside the cell's margins.
+        const int margin = view->style()->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, view) + 1;
+        QString fits = text;
+        while (margin + view->fontMetrics().horizontalAdvance(fits) > cell.width() - margin)
+            fits.chop(1);
+        const QRect compared(cell.left(), cell.top(),
+                             margin + view->fontMetrics().horizontalAdvance(fits) - 2, cell.height());
+        const auto painted = [&](const QString &cellText) {
+            grid.setTextMatrix(1, col, cellText);
+            return view->viewport()->grab(compared).toImage();
+        };
+        QCOMPARE(painted(text), painted(fits));
+    }
+
+    // A store that cannot be written lists as it is; the first record ends
+    // the program with an error that names the file, which stays unchanged.
+    void writeProtectedStoreLists()
+    {
+        Rig rig(3, true);
+        QVERIFY(rig.loaded);
+        QVERIFY(rig.report.errors().isEmpty());
+        QCOMPARE(rig.label("totalrec")->text(), "Total Records: 3");
+        rig.start();
+        rig.comm.receive("N1,2,3,4,");
+        QTRY_COMPARE_WITH_TIMEOUT(rig.report.errors().size(), 1, timeoutMs);
+        const Error error = rig.report.errors().front();
+        QCOMPARE(error.number, ErrorCode::StoreFailed);
+        QVERIFY2(error.description.contains(rig.store.path()) && error.description.contains("read-only"),
+                 qPrintable(error.description));
+        QCOMPARE(rig.storeBytes(), rig.bytes);
+    }
+};
+
+QTEST_MAIN(TestOperatorWindow)
+#include "tst_operatorwindow.moc"
