@@ -114,8 +114,9 @@ private Q_SLOTS:
         QFETCH(int, key);
         QFETCH(QString, seen);
         Rig rig;
-        while (rig.focused() != control)
+        for (int tabs = 0; tabs < 12 && rig.focused() != control; ++tabs)
             rig.press(Qt::Key_Tab);
+        QCOMPARE(rig.focused(), control);
         rig.press(key);
         const QString title = rig.boxes.shown().isEmpty() ? QString() : rig.boxes.shown().front().title;
         QCOMPARE(title + u' ' + rig.form.control<QLineEdit>("Text4")->text(), seen);
@@ -166,10 +167,12 @@ private Q_SLOTS:
         const QRect cell = view->visualRect(view->model()->index(0, col));
         const QString text(80, u'i');
         QVERIFY(view->fontMetrics().horizontalAdvance(text) > cell.width());
-        // The longest start of the text that fits inside the cell's margins.
+        // The longest start of the text that fits inside the cell's margins
+        // and grid line, with a pixel to spare.
         const int margin = view->style()->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, view) + 1;
+        constexpr int spare = 2;
         QString fits = text;
-        while (margin + view->fontMetrics().horizontalAdvance(fits) > cell.width() - margin)
+        while (margin + view->fontMetrics().horizontalAdvance(fits) > cell.width() - margin - spare)
             fits.chop(1);
         const QRect compared(cell.left(), cell.top(),
                              margin + view->fontMetrics().horizontalAdvance(fits) - 2, cell.height());
