@@ -4,6 +4,7 @@
 #include <QKeyEvent>
 #include <QScrollBar>
 #include <QStyle>
+#include <QStyleOptionSlider>
 
 #include <algorithm>
 
@@ -124,9 +125,48 @@ private:
     QBrush m_fixedText;
 };
 
+// The grid's vertical scroll bar. Its range grows with every record; it
+// repaints only when what it draws changes (the slider's place and size, an
+// arrow reaching its end), not when a new row far below moves nothing.
+class GridScrollBar : public QScrollBar {
+public:
+    using QScrollBar::QScrollBar;
+
+protected:
+    void sliderChange(SliderChange change) override
+    {
+        if (look() == m_drawn)
+            return;
+        QScrollBar::sliderChange(change);
+    }
+    void paintEvent(QPaintEvent *event) override
+    {
+        m_drawn = look();
+        QScrollBar::paintEvent(event);
+    }
+
+private:
+    struct Look {
+        QRect slider;
+        bool atMinimum = false;
+        bool atMaximum = false;
+        bool operator==(const Look &) const = default;
+    };
+    Look look() const
+    {
+        QStyleOptionSlider option;
+        initStyleOption(&option);
+        return {style()->subControlRect(QStyle::CC_ScrollBar, &option, QStyle::SC_ScrollBarSlider, this),
+                value() == minimum(), value() == maximum()};
+    }
+
+    Look m_drawn;
+};
+
 FlexGridView::FlexGridView(FlexGrid &grid, QWidget *parent)
     : QTableView(parent), m_grid(grid), m_window(new FlexGridWindow(grid, this))
 {
+    setVerticalScrollBar(new GridScrollBar(Qt::Vertical, this));
     setModel(m_window);
     setSelectionMode(QAbstractItemView::NoSelection);
     setEditTriggers(QAbstractItemView::NoEditTriggers);

@@ -8,6 +8,7 @@
 #include <QApplication>
 #include <QLabel>
 #include <QLineEdit>
+#include <QScrollBar>
 #include <QTest>
 
 #include <optional>
@@ -56,6 +57,21 @@ struct Rig {
     Form1 &form = station.form();
     bool loaded = false;
     bool active = false;
+};
+
+// Counts the paint events of some widgets.
+struct PaintCounter : QObject {
+    explicit PaintCounter(std::initializer_list<QWidget *> widgets)
+    {
+        for (QWidget *widget : widgets)
+            widget->installEventFilter(this);
+    }
+    bool eventFilter(QObject *, QEvent *event) override
+    {
+        count += event->type() == QEvent::Paint;
+        return false;
+    }
+    int count = 0;
 };
 
 } // namespace
@@ -181,6 +197,29 @@ private Q_SLOTS:
             return view->viewport()->grab(compared).toImage();
         };
         QCOMPARE(painted(text), painted(fits));
+    }
+
+    // A record repaints the grid only where it shows: a new row far below
+    // the rows shown leaves them and the scroll bar's slider as they are.
+    void commitRepaintsWhatChanged_data()
+    {
+        QTest::addColumn<qint64>("records");
+        QTest::addColumn<bool>("repainted");
+        QTest::newRow("new row shown") << qint64(0) << true;
+        QTest::newRow("new row far below") << qint64(1000) << false;
+    }
+    void commitRepaintsWhatChanged()
+    {
+        QFETCH(qint64, records);
+        QFETCH(bool, repainted);
+        Rig rig(records);
+        rig.start();
+        QApplication::processEvents();
+        PaintCounter painted({rig.view()->viewport(), rig.view()->verticalScrollBar()});
+        rig.comm.receive("N1,2,3,4,");
+        QTRY_COMPARE_WITH_TIMEOUT(rig.station.log().fg().Rows(), int(records) + 3, timeoutMs);
+        QApplication::processEvents();
+        QCOMPARE(painted.count > 0, repainted);
     }
 
     // A store that cannot be written lists as it is; the first record ends
