@@ -23,8 +23,15 @@ QString storeUri(const QString &path, StoreConnection::Access access)
     // A file URL encodes '?', '#', '%', spaces and non-ASCII characters, which
     // SQLite decodes again; "mode" keeps SQLite from creating the file.
     const QString url = QUrl::fromLocalFile(QFileInfo(path).absoluteFilePath()).toString(QUrl::FullyEncoded);
-    return url + (access == StoreConnection::Access::ReadOnly ? QStringLiteral("?mode=ro")
-                                                              : QStringLiteral("?mode=rw"));
+    if (access == StoreConnection::Access::ReadWrite)
+        return url + QStringLiteral("?mode=rw");
+    // Where SQLite can create no shared-memory file beside the store (a
+    // read-only mount) and no write-ahead log is left to read, the file is
+    // read as immutable: nothing can change it there.
+    const QFileInfo file(path);
+    const bool noSidecars = !QFileInfo(file.absolutePath()).isWritable() &&
+                            !QFileInfo::exists(file.absoluteFilePath() + QStringLiteral("-wal"));
+    return url + (noSidecars ? QStringLiteral("?mode=ro&immutable=1") : QStringLiteral("?mode=ro"));
 }
 
 QString quotedName(const QString &name)
