@@ -26,6 +26,7 @@ struct Rig {
         }
         loaded = station.Form_Load();
         form.show();
+        form.activateWindow();
         active = QTest::qWaitForWindowActive(&form);
     }
     QByteArray storeBytes() const
