@@ -43,8 +43,7 @@ QString quotedName(const QString &name)
 
 StoreConnection::StoreConnection(const QString &path, Access access)
     : m_path(path),
-      m_name(QStringLiteral("quillfern-store-") + QUuid::createUuid().toString(QUuid::WithoutBraces)),
-      m_access(access)
+      m_name(QStringLiteral("quillfern-store-") + QUuid::createUuid().toString(QUuid::WithoutBraces))
 {
     QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), m_name);
     db.setDatabaseName(storeUri(path, access));

@@ -24,7 +24,6 @@ public:
 
     const QString &path() const { return m_path; }
     const QString &connectionName() const { return m_name; }
-    bool isReadOnly() const { return m_access == Access::ReadOnly; }
 
     // Prepares and runs one statement with its values bound in order. The
     // query comes back active (forward only) for reading its rows.
@@ -42,7 +41,6 @@ public:
 private:
     QString m_path;
     QString m_name;
-    Access m_access = Access::ReadWrite;
 };
 
 // The SQLite URI that opens path for reading and writing (or for reading
