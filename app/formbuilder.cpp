@@ -4,6 +4,7 @@
 
 #include <QApplication>
 #include <QGroupBox>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -15,6 +16,25 @@
 #include <stdexcept>
 
 namespace {
+
+// Return and Enter press the focused button, as Space does: a classic button
+// that has the keyboard focus takes both.
+class ButtonKeys : public QObject {
+public:
+    using QObject::QObject;
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override
+    {
+        if (event->type() != QEvent::KeyPress)
+            return false;
+        const int key = static_cast<QKeyEvent *>(event)->key();
+        if (key != Qt::Key_Return && key != Qt::Key_Enter)
+            return false;
+        static_cast<QPushButton *>(watched)->click();
+        return true;
+    }
+};
 
 // A palette that holds every colour of `base` as the widget's own, so that
 // nothing a container sets flows on into the control.
@@ -72,6 +92,8 @@ QWidget *makeControl(const ControlDesign &design, QWidget *container, const Grid
         return new QGroupBox(caption, container);
     case ControlKind::Label: {
         auto *label = new QLabel(caption, container);
+        // Captions carry device and store text: shown as received, never as markup.
+        label->setTextFormat(Qt::PlainText);
         // A classic label wraps its caption at word breaks within its box.
         label->setWordWrap(true);
         // The caption starts at the box's edge; a leading blank is the only indent.
@@ -90,6 +112,7 @@ QWidget *makeControl(const ControlDesign &design, QWidget *container, const Grid
         auto *button = new QPushButton(caption, container);
         button->setAutoDefault(false);
         button->setFocusPolicy(Qt::StrongFocus);
+        button->installEventFilter(new ButtonKeys(button));
         return button;
     }
     case ControlKind::VScrollBar: {

@@ -49,6 +49,8 @@ int QtMessageBoxes::msgBox(const QString &prompt, int style, const QString &titl
     box.setDefaultButton(choices[defaultIndex].button);
     // Escape answers with the last button: No, or OK when it is the only one.
     box.setEscapeButton(choices.back().button);
+    // The prompt may hold a file name or a store's text: never markup.
+    box.setTextFormat(Qt::PlainText);
     box.exec();
 
     const auto clicked = box.standardButton(box.clickedButton());

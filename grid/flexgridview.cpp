@@ -6,6 +6,7 @@
 #include <QKeyEvent>
 #include <QScrollBar>
 #include <QStyle>
+#include <QStyleOptionSlider>
 
 #include <algorithm>
 
@@ -16,7 +17,8 @@ public:
     {
         connect(&grid, &QAbstractItemModel::dataChanged, this, &FlexGridWindow::gridDataChanged);
         connect(&grid, &QAbstractItemModel::headerDataChanged, this, &QAbstractItemModel::headerDataChanged);
-        connect(&grid, &QAbstractItemModel::rowsInserted, this, &FlexGridWindow::refresh);
+        // The grid grows only at its end: the rows shown stay as they are.
+        connect(&grid, &QAbstractItemModel::rowsInserted, this, &FlexGridWindow::fitRows);
         connect(&grid, &QAbstractItemModel::rowsRemoved, this, &FlexGridWindow::refresh);
         connect(&grid, &QAbstractItemModel::modelReset, this, &FlexGridWindow::refresh);
     }
@@ -24,11 +26,15 @@ public:
     int top() const { return m_top; }
     int total() const { return m_grid.rowCount(); }
 
+    // Shows count rows from view row top on; only a move repaints the rows.
     void setShape(int top, int capacity)
     {
+        const int before = m_top;
         m_top = std::clamp(top, 0, std::max(0, total() - 1));
         m_capacity = std::max(1, capacity);
-        refresh();
+        fitRows();
+        if (m_top != before)
+            notifyAll();
     }
 
     void setLook(const QFont &font, const QBrush &fixedBack, const QBrush &fixedText)
@@ -83,9 +89,8 @@ private:
             Q_EMIT dataChanged(index(first, topLeft.column()), index(last, bottomRight.column()), roles);
     }
 
-    // Brings the window's row count in line with the grid and the shape, and
-    // tells the table that every row it shows may have changed.
-    void refresh()
+    // Brings the window's row count in line with the grid and the shape.
+    void fitRows()
     {
         m_top = std::clamp(m_top, 0, std::max(0, total() - 1));
         const int count = std::clamp(total() - m_top, 0, m_capacity);
@@ -98,6 +103,17 @@ private:
             m_count = count;
             endRemoveRows();
         }
+    }
+
+    // After rows went or the grid was reset, every row shown may differ.
+    void refresh()
+    {
+        fitRows();
+        notifyAll();
+    }
+
+    void notifyAll()
+    {
         if (m_count > 0)
             Q_EMIT dataChanged(index(0, 0), index(m_count - 1, columnCount() - 1));
     }
@@ -111,13 +127,58 @@ private:
     QBrush m_fixedText;
 };
 
+// The grid's vertical scroll bar. Its range grows with every record; it
+// repaints only when what it draws changes (the slider's place and size, an
+// arrow reaching its end), not when a new row far below moves nothing.
+class GridScrollBar : public QScrollBar {
+public:
+    using QScrollBar::QScrollBar;
+
+protected:
+    void sliderChange(SliderChange change) override
+    {
+        if (look() == m_drawn)
+            return;
+        QScrollBar::sliderChange(change);
+    }
+    void paintEvent(QPaintEvent *event) override
+    {
+        m_drawn = look();
+        QScrollBar::paintEvent(event);
+    }
+
+private:
+    struct Look {
+        QRect slider;
+        bool atMinimum = false;
+        bool atMaximum = false;
+        bool operator==(const Look &) const = default;
+    };
+    Look look() const
+    {
+        QStyleOptionSlider option;
+        initStyleOption(&option);
+        return {style()->subControlRect(QStyle::CC_ScrollBar, &option, QStyle::SC_ScrollBarSlider, this),
+                value() == minimum(), value() == maximum()};
+    }
+
+    Look m_drawn;
+};
+
 FlexGridView::FlexGridView(FlexGrid &grid, QWidget *parent)
     : QTableView(parent), m_grid(grid), m_window(new FlexGridWindow(grid, this))
 {
+    setVerticalScrollBar(new GridScrollBar(Qt::Vertical, this));
     setModel(m_window);
     setSelectionMode(QAbstractItemView::NoSelection);
     setEditTriggers(QAbstractItemView::NoEditTriggers);
     setWordWrap(false);
+    // A cell shows as much of its text as fits and is cut at its border.
+    setTextElideMode(Qt::ElideNone);
+    horizontalHeader()->setTextElideMode(Qt::ElideNone);
+    // Tab and Shift+Tab go on to the window's next control; the arrow keys
+    // move through the rows.
+    setTabKeyNavigation(false);
     setCornerButtonEnabled(false);
     setVerticalScrollMode(QAbstractItemView::ScrollPerItem);
     setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);

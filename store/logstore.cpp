@@ -5,6 +5,7 @@
 #include "store/storetext.h"
 
 #include <QFile>
+#include <QFileInfo>
 #include <QRegularExpression>
 
 #include <algorithm>
@@ -27,6 +28,16 @@ QString rowidName(const QStringList &columns)
             return name;
     }
     return QStringLiteral("rowid");
+}
+
+// A store this process can read but not write: a file without write
+// permission (for the owner, too: an administrator could write it anyway) or
+// on a read-only mount.
+bool readOnlyFile(const QString &path)
+{
+    const QFileInfo file(path);
+    constexpr QFile::Permissions anyWrite = QFile::WriteOwner | QFile::WriteGroup | QFile::WriteOther;
+    return file.exists() && (!file.isWritable() || !(file.permissions() & anyWrite));
 }
 
 } // namespace
@@ -112,10 +123,16 @@ LogDatabase::~LogDatabase() = default;
 
 std::unique_ptr<LogDatabase> LogDatabase::OpenDatabase(const QString &path)
 {
-    auto connection = std::make_shared<StoreConnection>(path);
+    const bool readOnly = readOnlyFile(path);
+    auto connection = std::make_shared<StoreConnection>(path, readOnly ? StoreConnection::Access::ReadOnly
+                                                                       : StoreConnection::Access::ReadWrite);
     // Reading the schema first proves the file is a database and leaves a
     // file that is not the store unchanged.
     checkLogTable(*connection, QStringLiteral("log"));
+    // A store that cannot be written is listed as it is; its first write
+    // fails with an error that says so.
+    if (readOnly)
+        return std::unique_ptr<LogDatabase>(new LogDatabase(std::move(connection)));
 
     const QString journal = connection->scalar(QStringLiteral("PRAGMA journal_mode=WAL")).toString();
     if (journal.compare(QLatin1String("wal"), Qt::CaseInsensitive) != 0) {

@@ -138,7 +138,9 @@ public:
     // Opens an existing store file for shared reading and writing; never
     // creates anything. Checks that it is a database with the table log and
     // its six fields before it sets write-ahead logging and full
-    // synchronisation (both read back).
+    // synchronisation (both read back). A file this process cannot write is
+    // opened for reading only, its journal left as it is; writing to it then
+    // fails with an error that names the file and says it is read-only.
     static std::unique_ptr<LogDatabase> OpenDatabase(const QString &path);
     ~LogDatabase();
 

@@ -10,6 +10,7 @@ namespace {
 // SQLite's primary result codes that the station tells apart.
 constexpr int SqliteBusy = 5;
 constexpr int SqliteLocked = 6;
+constexpr int SqliteReadOnly = 8;
 constexpr int SqliteCantOpen = 14;
 constexpr int SqliteNotADb = 26;
 
@@ -17,12 +18,20 @@ constexpr int BusyTimeoutMs = 5000;
 
 } // namespace
 
-QString storeUri(const QString &path)
+QString storeUri(const QString &path, StoreConnection::Access access)
 {
     // A file URL encodes '?', '#', '%', spaces and non-ASCII characters, which
     // SQLite decodes again; "mode" keeps SQLite from creating the file.
     const QString url = QUrl::fromLocalFile(QFileInfo(path).absoluteFilePath()).toString(QUrl::FullyEncoded);
-    return url + QStringLiteral("?mode=rw");
+    if (access == StoreConnection::Access::ReadWrite)
+        return url + QStringLiteral("?mode=rw");
+    // Where SQLite can create no shared-memory file beside the store (a
+    // read-only mount) and no write-ahead log is left to read, the file is
+    // read as immutable: nothing can change it there.
+    const QFileInfo file(path);
+    const bool noSidecars = !QFileInfo(file.absolutePath()).isWritable() &&
+                            !QFileInfo::exists(file.absoluteFilePath() + QStringLiteral("-wal"));
+    return url + (noSidecars ? QStringLiteral("?mode=ro&immutable=1") : QStringLiteral("?mode=ro"));
 }
 
 QString quotedName(const QString &name)
@@ -32,12 +41,12 @@ QString quotedName(const QString &name)
     return QLatin1Char('"') + quoted + QLatin1Char('"');
 }
 
-StoreConnection::StoreConnection(const QString &path)
+StoreConnection::StoreConnection(const QString &path, Access access)
     : m_path(path),
       m_name(QStringLiteral("quillfern-store-") + QUuid::createUuid().toString(QUuid::WithoutBraces))
 {
     QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), m_name);
-    db.setDatabaseName(storeUri(path));
+    db.setDatabaseName(storeUri(path, access));
     db.setConnectOptions(QStringLiteral("QSQLITE_OPEN_URI;QSQLITE_BUSY_TIMEOUT=%1").arg(BusyTimeoutMs));
     if (!db.open()) {
         const Error e = error(db.lastError());
@@ -103,6 +112,10 @@ Error StoreConnection::error(const QSqlError &sqlError) const
                 QStringLiteral("Cannot open the store file %1: %2").arg(m_path, detail)};
     case SqliteNotADb:
         return {ErrorCode::StoreNotDatabase, QStringLiteral("Not a database file: %1").arg(m_path)};
+    case SqliteReadOnly:
+        return {
+            ErrorCode::StoreFailed,
+            QStringLiteral("The store file %1 is read-only: no record can be added or deleted.").arg(m_path)};
     case SqliteBusy:
     case SqliteLocked:
         return {ErrorCode::StoreBusy,

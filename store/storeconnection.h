@@ -13,8 +13,11 @@
 // missing file is never created behind the caller's back.
 class StoreConnection {
 public:
-    // Opens the existing file at path for reading and writing.
-    explicit StoreConnection(const QString &path);
+    enum class Access { ReadWrite, ReadOnly };
+
+    // Opens the existing file at path, for reading and writing or for
+    // reading only (then nothing of this connection writes to the file).
+    explicit StoreConnection(const QString &path, Access access = Access::ReadWrite);
     ~StoreConnection();
     StoreConnection(const StoreConnection &) = delete;
     StoreConnection &operator=(const StoreConnection &) = delete;
@@ -39,9 +42,9 @@ private:
     QString m_name;
 };
 
-// The SQLite URI that opens path for reading and writing without ever
-// creating it.
-QString storeUri(const QString &path);
+// The SQLite URI that opens path for reading and writing (or for reading
+// only) without ever creating it.
+QString storeUri(const QString &path, StoreConnection::Access access = StoreConnection::Access::ReadWrite);
 
 // Quotes an identifier for SQL ("Sr No" -> "\"Sr No\"").
 QString quotedName(const QString &name);
