@@ -38,10 +38,11 @@ std::vector<Choice> choicesOf(int style)
 
 } // namespace
 
-int QtMessageBoxes::msgBox(const QString &prompt, int style, const QString &title)
+void QtMessageBoxes::dress(QMessageBox &box, const QString &prompt, int style, const QString &title)
 {
-    QMessageBox box(iconOf(style), title.isEmpty() ? applicationTitle() : title, prompt,
-                    QMessageBox::NoButton, m_owner);
+    box.setIcon(iconOf(style));
+    box.setWindowTitle(title.isEmpty() ? applicationTitle() : title);
+    box.setText(prompt);
     const std::vector<Choice> choices = choicesOf(style);
     for (const Choice &choice : choices)
         box.addButton(choice.button);
@@ -49,6 +50,34 @@ int QtMessageBoxes::msgBox(const QString &prompt, int style, const QString &titl
     box.setDefaultButton(choices[defaultIndex].button);
     // Escape answers with the last button: No, or OK when it is the only one.
     box.setEscapeButton(choices.back().button);
+}
+
+int QtMessageBoxes::showNotice(const QString &prompt, int style, const QString &title)
+{
+    auto *box = new QMessageBox(m_owner);
+    dress(*box, prompt, style, title);
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    box->setModal(false);
+    box->show();
+    m_notices.emplace(++m_lastNotice, box);
+    return m_lastNotice;
+}
+
+void QtMessageBoxes::closeNotice(int notice)
+{
+    const auto found = m_notices.find(notice);
+    if (found == m_notices.end())
+        return;
+    if (found->second)
+        found->second->close();
+    m_notices.erase(found);
+}
+
+int QtMessageBoxes::msgBox(const QString &prompt, int style, const QString &title)
+{
+    QMessageBox box(m_owner);
+    dress(box, prompt, style, title);
+    const std::vector<Choice> choices = choicesOf(style);
     box.exec();
 
     const auto clicked = box.standardButton(box.clickedButton());

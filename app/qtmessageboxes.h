@@ -2,6 +2,11 @@
 
 #include "common/messageboxes.h"
 
+#include <QPointer>
+
+#include <map>
+
+class QMessageBox;
 class QWidget;
 
 // Modal message boxes with the classic style codes: the buttons (0 OK only,
@@ -14,7 +19,13 @@ public:
 
     void setOwner(QWidget *owner) { m_owner = owner; }
     int msgBox(const QString &prompt, int style, const QString &title = {}) override;
+    int showNotice(const QString &prompt, int style, const QString &title = {}) override;
+    void closeNotice(int notice) override;
 
 private:
+    static void dress(QMessageBox &box, const QString &prompt, int style, const QString &title);
+
     QWidget *m_owner = nullptr;
+    std::map<int, QPointer<QMessageBox>> m_notices; // a box the operator closed reads as null
+    int m_lastNotice = 0;
 };

@@ -21,7 +21,10 @@ inline constexpr int No = 7;
 } // namespace MsgAnswer
 
 // The application title: what boxes without a title of their own show.
-inline QString applicationTitle() { return QStringLiteral("Tarnwick"); }
+inline QString applicationTitle()
+{
+    return QStringLiteral("Tarnwick");
+}
 
 class MessageBoxes {
 public:
@@ -29,4 +32,9 @@ public:
     // Shows a modal box and returns the answer code. An empty title means the
     // application title.
     virtual int msgBox(const QString &prompt, int style, const QString &title = {}) = 0;
+    // Shows a box that waits for nobody: it returns at once with the box's
+    // handle, the operator may close the box with OK, and closeNotice takes
+    // it away when what it tells is over (nothing when it is already closed).
+    virtual int showNotice(const QString &prompt, int style, const QString &title = {}) = 0;
+    virtual void closeNotice(int notice) = 0;
 };

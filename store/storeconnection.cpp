@@ -2,18 +2,20 @@
 
 #include <QFileInfo>
 #include <QSqlDatabase>
+#include <QSqlDriver>
 #include <QUrl>
 #include <QUuid>
+
+#include <sqlite3.h>
 
 namespace {
 
 // SQLite's primary result codes that the station tells apart.
 constexpr int SqliteBusy = 5;
 constexpr int SqliteLocked = 6;
+constexpr int SqliteFull = 13;
 constexpr int SqliteCantOpen = 14;
 constexpr int SqliteNotADb = 26;
-
-constexpr int BusyTimeoutMs = 5000;
 
 } // namespace
 
@@ -32,13 +34,21 @@ QString quotedName(const QString &name)
     return QLatin1Char('"') + quoted + QLatin1Char('"');
 }
 
+QString quotedText(const QString &text)
+{
+    QString quoted = text;
+    quoted.replace(QLatin1Char('\''), QStringLiteral("''"));
+    return QLatin1Char('\'') + quoted + QLatin1Char('\'');
+}
+
 StoreConnection::StoreConnection(const QString &path)
     : m_path(path),
       m_name(QStringLiteral("quillfern-store-") + QUuid::createUuid().toString(QUuid::WithoutBraces))
 {
     QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), m_name);
     db.setDatabaseName(storeUri(path));
-    db.setConnectOptions(QStringLiteral("QSQLITE_OPEN_URI;QSQLITE_BUSY_TIMEOUT=%1").arg(BusyTimeoutMs));
+    db.setConnectOptions(
+        QStringLiteral("QSQLITE_OPEN_URI;QSQLITE_BUSY_TIMEOUT=%1").arg(StoreBusyWait.count()));
     if (!db.open()) {
         const Error e = error(db.lastError());
         db = QSqlDatabase();
@@ -54,6 +64,15 @@ StoreConnection::~StoreConnection()
         db.close();
     }
     QSqlDatabase::removeDatabase(m_name);
+}
+
+void StoreConnection::keepLogOnClose() const
+{
+    const QVariant handle = QSqlDatabase::database(m_name, false).driver()->handle();
+    if (qstrcmp(handle.typeName(), "sqlite3*") != 0)
+        return;
+    if (sqlite3 *db = *static_cast<sqlite3 *const *>(handle.constData()))
+        sqlite3_db_config(db, SQLITE_DBCONFIG_NO_CKPT_ON_CLOSE, 1, nullptr);
 }
 
 QSqlQuery StoreConnection::prepare(const QString &sql) const
@@ -103,6 +122,9 @@ Error StoreConnection::error(const QSqlError &sqlError) const
                 QStringLiteral("Cannot open the store file %1: %2").arg(m_path, detail)};
     case SqliteNotADb:
         return {ErrorCode::StoreNotDatabase, QStringLiteral("Not a database file: %1").arg(m_path)};
+    case SqliteFull:
+        return {ErrorCode::StoreFull,
+                QStringLiteral("The disk that holds the store file %1 is full: %2").arg(m_path, detail)};
     case SqliteBusy:
     case SqliteLocked:
         return {ErrorCode::StoreBusy,

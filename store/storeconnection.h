@@ -7,6 +7,11 @@
 #include <QString>
 #include <QVariant>
 
+#include <chrono>
+
+// How long a statement waits for another program's lock on the store.
+inline constexpr std::chrono::milliseconds StoreBusyWait{5000};
+
 // One Qt SQL connection to a store file under a connection name of its own;
 // the connection is removed again when the object goes. The file is opened as
 // a URI, so that a path with spaces or any other characters works and a
@@ -32,6 +37,11 @@ public:
     // Runs a prepared statement with the values bound in order.
     void run(QSqlQuery &query, const QVariantList &values) const;
 
+    // From now on closing the connection leaves the write-ahead log as it
+    // is: no checkpoint into the store file, no removal. For files that are
+    // no longer trusted.
+    void keepLogOnClose() const;
+
     // The station's error for a failure of the engine on this store.
     Error error(const QSqlError &sqlError) const;
 
@@ -46,3 +56,5 @@ QString storeUri(const QString &path);
 
 // Quotes an identifier for SQL ("Sr No" -> "\"Sr No\"").
 QString quotedName(const QString &name);
+// Quotes a text as an SQL string literal (it's -> 'it''s').
+QString quotedText(const QString &text);

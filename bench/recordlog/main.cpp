@@ -43,6 +43,8 @@ constexpr int CommitSamples = 1000;
 class AnswerNo : public MessageBoxes {
 public:
     int msgBox(const QString &, int, const QString &) override { return MsgAnswer::No; }
+    int showNotice(const QString &, int, const QString &) override { return 0; }
+    void closeNotice(int) override {}
 };
 
 long statusKb(const char *key)

@@ -30,12 +30,24 @@ public:
         return (style & 7) == MsgStyle::YesNo ? MsgAnswer::No : MsgAnswer::Ok;
     }
 
+    // A notice is recorded like a box; it stays open until closed.
+    int showNotice(const QString &prompt, int style, const QString &title = {}) override
+    {
+        m_shown.append({prompt, style, title});
+        m_openNotices.append(int(m_shown.size()));
+        return m_openNotices.back();
+    }
+    void closeNotice(int notice) override { m_openNotices.removeAll(notice); }
+
     void answerNext(int answer) { m_answers.append(answer); }
     const QList<Box> &shown() const { return m_shown; }
+    // Notices shown and not closed yet.
+    qsizetype openNotices() const { return m_openNotices.size(); }
 
 private:
     QList<Box> m_shown;
     QList<int> m_answers;
+    QList<int> m_openNotices;
 };
 
 using Boxes = QList<FakeMessageBoxes::Box>;
