@@ -59,9 +59,6 @@ void RecordLog::guardStoreFiles(bool ownWrites)
 
 Error RecordLog::keepAfter(StoreFileChange change)
 {
-    // Whatever happens next, closing must not write this connection's log
-    // into files that are no longer the ones it opened.
-    logDb().keepLogOnClose();
     const QString store = m_files->path();
     const QString wal = m_files->walPath();
     switch (change) {

@@ -1,7 +1,6 @@
 #pragma once
 
 #include "store/rowidkeyset.h"
-#include "store/storeconnection.h"
 
 #include <QLatin1String>
 #include <QSqlQuery>
@@ -13,6 +12,7 @@
 #include <optional>
 #include <vector>
 
+class StoreConnection;
 class LogRecordset;
 
 // Type code of a dynaset, the record set type the store opens.
@@ -145,8 +145,6 @@ public:
     std::shared_ptr<LogRecordset> OpenRecordset(const QString &name, int type = dbOpenDynaset);
     // Runs a statement; "Delete * from T" runs as DELETE FROM T.
     void Execute(const QString &statement);
-    // Closing leaves the write-ahead log untouched (StoreConnection).
-    void keepLogOnClose() { m_connection->keepLogOnClose(); }
 
 private:
     explicit LogDatabase(std::shared_ptr<StoreConnection> connection);

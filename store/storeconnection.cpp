@@ -2,11 +2,8 @@
 
 #include <QFileInfo>
 #include <QSqlDatabase>
-#include <QSqlDriver>
 #include <QUrl>
 #include <QUuid>
-
-#include <sqlite3.h>
 
 namespace {
 
@@ -64,15 +61,6 @@ StoreConnection::~StoreConnection()
         db.close();
     }
     QSqlDatabase::removeDatabase(m_name);
-}
-
-void StoreConnection::keepLogOnClose() const
-{
-    const QVariant handle = QSqlDatabase::database(m_name, false).driver()->handle();
-    if (qstrcmp(handle.typeName(), "sqlite3*") != 0)
-        return;
-    if (sqlite3 *db = *static_cast<sqlite3 *const *>(handle.constData()))
-        sqlite3_db_config(db, SQLITE_DBCONFIG_NO_CKPT_ON_CLOSE, 1, nullptr);
 }
 
 QSqlQuery StoreConnection::prepare(const QString &sql) const

@@ -37,11 +37,6 @@ public:
     // Runs a prepared statement with the values bound in order.
     void run(QSqlQuery &query, const QVariantList &values) const;
 
-    // From now on closing the connection leaves the write-ahead log as it
-    // is: no checkpoint into the store file, no removal. For files that are
-    // no longer trusted.
-    void keepLogOnClose() const;
-
     // The station's error for a failure of the engine on this store.
     Error error(const QSqlError &sqlError) const;
 
