@@ -30,7 +30,6 @@ public:
     // The held frame is stored: its poll burst goes out (when the port is
     // still open) and receive events are handled again.
     void releaseFrame();
-    bool holding() const { return m_holding; }
 
     int frameStarted() const { return m_frameStarted; }
     int fieldIndex() const { return m_fieldIndex; }

@@ -28,7 +28,6 @@ public:
     // Commits one frame: true when stored, false when held. A lasting fault
     // raises its error.
     bool commit(const std::array<QString, 4> &label1);
-    bool holding() const { return m_timer.isActive(); }
 
     // Whether a fault passes by itself, so that the frame is worth holding.
     static bool passes(const Error &error);

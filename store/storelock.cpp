@@ -43,19 +43,16 @@ QString thisHolder()
 
 } // namespace
 
-QString StoreLock::lockPath(const QString &storePath)
-{
-    return storePath + QStringLiteral(".lock");
-}
-
 std::unique_ptr<StoreLock> StoreLock::take(const QString &storePath)
 {
-    const QString path = lockPath(storePath);
+    const QString path = storePath + QStringLiteral(".lock");
     const int fd = openLockFile(QFile::encodeName(path));
     if (fd < 0)
         return nullptr;
     std::unique_ptr<StoreLock> lock(new StoreLock(fd));
     if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        if (errno != EWOULDBLOCK)
+            return nullptr; // a file system without locks
         throw StationError(ErrorCode::StoreInUse,
                            QStringLiteral("The store file %1 is in use by %2; only one station or store "
                                           "tool writes a store at a time (lock file %3)")

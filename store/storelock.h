@@ -13,14 +13,12 @@ public:
     // Takes the lock of the store at storePath for this process, or throws
     // error 3045 naming the process that holds it. In a directory where the
     // lock file can be neither made nor opened (read-only), nothing can
-    // write the store either, and no lock is taken.
+    // write the store either, and no lock is taken; nor on a file system
+    // without locks.
     static std::unique_ptr<StoreLock> take(const QString &storePath);
     ~StoreLock();
     StoreLock(const StoreLock &) = delete;
     StoreLock &operator=(const StoreLock &) = delete;
-
-    // The lock file of a store.
-    static QString lockPath(const QString &storePath);
 
 private:
     explicit StoreLock(int fd) : m_fd(fd) {}
