@@ -1,4 +1,4 @@
-// quillfern-store: makes, fills, exports and checks the station's log store.
+// quillfern-store: makes, fills, exports, checks and backs up the station's log store.
 
 #include "common/error.h"
 #include "store/storefiles.h"
@@ -24,7 +24,7 @@ constexpr int Failed = 5;
 } // namespace Exit
 
 const char *const Description =
-    "Makes, fills, exports and checks the station's log store velk.mdb.\n"
+    "Makes, fills, exports, checks and backs up the station's log store velk.mdb.\n"
     "\n"
     "Commands (DIR defaults to this program's own directory):\n"
     "  create [DIR]   make DIR/velk.mdb with an empty table log; refuses when it exists\n"
