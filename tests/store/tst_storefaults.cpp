@@ -6,10 +6,7 @@
 
 #include <cstdio>
 #include <sys/mount.h>
-#include <sys/stat.h>
 #include <unistd.h>
-
-using namespace std::chrono_literals;
 
 namespace {
 const std::array<QString, 4> Frame{"  21.5", "  22", "  7", "  0.5"};
@@ -31,10 +28,7 @@ struct SmallDisk {
     // Fills what is left with a file of its own.
     void fill() const
     {
-        QFile filler(dir.filePath("filler"));
-        filler.open(QIODevice::WriteOnly);
-        while (filler.write(QByteArray(4096, 'x')) > 0 && filler.flush()) {
-        }
+        QProcess::execute("sh", {"-c", "dd if=/dev/zero of=\"$0/filler\" 2>/dev/null", dir.path()});
     }
     QTemporaryDir dir;
     bool mounted = false;
@@ -87,7 +81,9 @@ private slots:
         RecordLog log(disk.dir.path(), boxes);
         log.setFlex();
         log.fillGrid();
-        std::FILE *journal = std::tmpfile();
+        char *text = nullptr;
+        std::size_t size = 0;
+        std::FILE *journal = ::open_memstream(&text, &size);
         StoreRetry retry(log, boxes, journal);
         disk.fill();
         QVERIFY(
@@ -97,10 +93,9 @@ private slots:
         QSignalSpy stored(&retry, &StoreRetry::stored);
         QVERIFY(stored.wait(3000));
         QCOMPARE(checkStore(path), QStringList());
-        std::rewind(journal);
-        QByteArray lines(4096, 0);
-        lines.resize(qsizetype(std::fread(lines.data(), 1, lines.size(), journal)));
         std::fclose(journal);
+        const QByteArray lines(text, qsizetype(size));
+        std::free(text);
         QCOMPARE(lines.count('\n'), 2); // held, then stored again: one line each
         QVERIFY2(lines.contains("error 3026") && lines.contains("storing records again"), lines.constData());
     }
@@ -168,7 +163,6 @@ private slots:
         const QString copy = QDir(store.dir()).filePath("copy.mdb");
         backupStore(store.path(), copy);
         QCOMPARE(LogDatabase::OpenDatabase(copy)->OpenRecordset("log")->RecordCount(), 11);
-        QVERIFY(failure([&] { backupStore(store.path(), copy); }).contains("exists already"));
     }
 
     void checkProvesTheStationCanAppend_data()
