@@ -6,6 +6,14 @@ FrameParser::FrameParser(SerialComm &comm) : m_comm(comm)
 
 void FrameParser::setCommit(std::function<void()> commit)
 {
+    m_commit = [commit = std::move(commit)] {
+        commit();
+        return true;
+    };
+}
+
+void FrameParser::setHoldingCommit(std::function<bool()> commit)
+{
     m_commit = std::move(commit);
 }
 
@@ -18,6 +26,8 @@ void FrameParser::MSComm1_OnComm()
 {
     if (m_comm.CommEvent() != SerialComm::ComEvReceive)
         return;
+    if (m_holding)
+        return; // the characters wait in the component until the frame is stored
 
     m_text3.setText(m_comm.Input());
 
@@ -36,16 +46,13 @@ void FrameParser::MSComm1_OnComm()
         m_frameStarted = 0;
         m_text2.setText(QString());
         m_text3.setText(QString());
-        if (m_commit)
-            m_commit();
+        if (m_commit && !m_commit()) {
+            m_holding = true;
+            return;
+        }
     }
 
-    // The poll burst: one write per channel letter "b", "c", "d", "e".
-    m_pollChannel = 0;
-    for (m_pollIndex = 0; m_pollIndex <= 3; m_pollIndex += 1) {
-        m_pollChannel = m_pollIndex + 1;
-        m_comm.Output(channelLetter(m_pollChannel));
-    }
+    pollBurst();
 
     // Tested after the field step, so the "N" that starts a frame is never
     // field text, and after the reset, so the comma that ends a frame never
@@ -75,4 +82,23 @@ int FrameParser::dropInput(const QString &text)
     const int cut = m_frameStarted == 1 ? 1 : 0;
     restartFrame();
     return cut + int(text.count(u'N'));
+}
+
+void FrameParser::pollBurst()
+{
+    // One write per channel letter "b", "c", "d", "e".
+    m_pollChannel = 0;
+    for (m_pollIndex = 0; m_pollIndex <= 3; m_pollIndex += 1) {
+        m_pollChannel = m_pollIndex + 1;
+        m_comm.Output(channelLetter(m_pollChannel));
+    }
+}
+
+void FrameParser::releaseFrame()
+{
+    if (!m_holding)
+        return;
+    m_holding = false;
+    if (m_comm.PortOpen())
+        pollBurst();
 }

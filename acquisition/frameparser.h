@@ -26,6 +26,11 @@ public:
     // The record commit, run once per completed frame (after the parser has
     // reset itself and before that event's poll burst).
     void setCommit(std::function<void()> commit);
+    // A commit that returns false when it holds the frame because the store
+    // cannot take it yet: the event then ends without its poll burst, so
+    // that the device is not told the frame arrived, and the parser reads
+    // nothing more until releaseFrame().
+    void setHoldingCommit(std::function<bool()> commit);
 
     // Handler of the serial component's OnComm event.
     void MSComm1_OnComm();
@@ -41,6 +46,9 @@ public:
     // The component threw text away unread: the frames it touched are lost
     // whole. Returns how many frames that was.
     int dropInput(const QString &text);
+    // The held frame is stored: its poll burst goes out (when the port is
+    // still open) and receive events are handled again.
+    void releaseFrame();
 
     int frameStarted() const { return m_frameStarted; }
     int fieldIndex() const { return m_fieldIndex; }
@@ -56,9 +64,11 @@ public:
 
 private:
     void appendToField(const QString &text);
+    void pollBurst();
 
     SerialComm &m_comm;
-    std::function<void()> m_commit;
+    std::function<bool()> m_commit;
+    bool m_holding = false;
 
     Int16 m_frameStarted = 0;
     Int16 m_fieldIndex = 0;

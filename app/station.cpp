@@ -31,14 +31,47 @@ Station::Station(SerialComm &comm, const QString &appDir, MessageBoxes &boxes, E
                  std::function<void(int)> endProcess)
     : m_comm(comm), m_report(report), m_endProcess(std::move(endProcess)), m_link(comm, boxes),
       m_parser(comm), m_resume(comm, m_parser, m_link, boxes, LinkResume::standardError()),
-      m_log(appDir, boxes), m_relay(
-                                comm, [this] { return m_parser.pollChannel(); }, boxes),
+      m_log(appDir, boxes), m_storeRetry(m_log, boxes),
+      m_relay(
+          comm, [this] { return m_parser.pollChannel(); }, boxes),
       m_form([this](QWidget *parent) { return new FlexGridView(m_log.fg(), parent); })
 {
     // A completed frame becomes a record of the grid and the store.
-    m_parser.setCommit([this] { m_log.commit(m_parser.label1Captions()); });
+    m_parser.setHoldingCommit([this] { return commitFrame(); });
     bindControls();
     bindSerial();
+    bindStore();
+}
+
+bool Station::commitFrame()
+{
+    try {
+        return m_storeRetry.commit(m_parser.label1Captions());
+    } catch (const StationError &) {
+        closePort();
+        throw;
+    }
+}
+
+void Station::closePort()
+{
+    try {
+        if (m_comm.PortOpen())
+            m_comm.setPortOpen(false);
+    } catch (const StationError &) {
+        // The store's error is the one to report.
+    }
+}
+
+void Station::bindStore()
+{
+    // The held frame is stored: its poll burst tells the device, and
+    // receive events are handled again.
+    connect(&m_storeRetry, &StoreRetry::stored, this, [this] { run([this] { m_parser.releaseFrame(); }); });
+    connect(&m_storeRetry, &StoreRetry::failed, this, [this](const Error &error) {
+        closePort();
+        m_report.report(error);
+    });
 }
 
 bool Station::Form_Load()

@@ -8,6 +8,7 @@
 #include "common/errorreport.h"
 #include "common/messageboxes.h"
 #include "recordlog/recordlog.h"
+#include "recordlog/storeretry.h"
 #include "relay/relayswitch.h"
 
 #include <QObject>
@@ -48,6 +49,12 @@ private:
     void bindClick(const QString &control, std::function<void()> handler);
     void bindSelector();
     void bindSerial();
+    void bindStore();
+    // Commits the completed frame; false while the store holds it. A fault
+    // that does not pass closes the port first, so that nothing more is
+    // acknowledged while its report is shown.
+    bool commitFrame();
+    void closePort();
     // The program moves the port selector (runs its change handler when the
     // value changes).
     void setSelector(int value);
@@ -60,6 +67,7 @@ private:
     FrameParser m_parser;
     LinkResume m_resume; // device losses and dropped input
     RecordLog m_log;
+    StoreRetry m_storeRetry;
     RelaySwitch m_relay;
     Form1 m_form; // shows the grid of m_log: goes first
 };

@@ -35,6 +35,8 @@ inline constexpr int TableMissing = 3078;     // no table "log"
 inline constexpr int FieldMissing = 3265;     // a field of "log" is missing
 inline constexpr int StoreFailed = 3146;      // any other failure of the store engine
 inline constexpr int StoreBusy = 3260;        // locked by another program beyond the busy timeout
+inline constexpr int StoreFull = 3026;        // the disk that holds the store is full
+inline constexpr int StoreInUse = 3045;       // another station (or the store tool) works on the store
 // Record grid
 inline constexpr int GridOutOfRange = 381; // a grid row, column or row count outside the grid
 } // namespace ErrorCode

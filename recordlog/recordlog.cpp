@@ -51,8 +51,11 @@ LogRecordset &RecordLog::logRs()
 void RecordLog::setFlex()
 {
     if (!m_logDb)
+        guardFirstOpen();
+    if (!m_logDb)
         warmStoreCache(storePath()); // the first open: no connection of ours holds the file yet
     m_logDb = LogDatabase::OpenDatabase(storePath());
+    watchStoreFiles();
     m_logRs = m_logDb->OpenRecordset(QStringLiteral("log"), dbOpenDynaset);
     // The grid follows the fresh record set: a record committed through it
     // shows from the store once the grid lets go of the row's written texts.
@@ -104,6 +107,7 @@ void RecordLog::delRec()
 void RecordLog::commit(const std::array<QString, 4> &label1)
 {
     LogRecordset &rs = logRs();
+    guardStoreFiles(false);
     if (m_fg.Rows() == std::numeric_limits<int>::max())
         throw StationError(ErrorCode::Overflow, QStringLiteral("Overflow"));
 
@@ -124,6 +128,10 @@ void RecordLog::commit(const std::array<QString, 4> &label1)
         rs.Fields().Item(QStringLiteral("Temp%1").arg(k + 1)).setValue(value ? QVariant(*value) : QVariant());
     }
     rs.Update(dbUpdateRegular, false);
+    // Each record goes on into the store file at once, so that the
+    // write-ahead log holds next to nothing that another program could cut.
+    checkpoint(QStringLiteral("PASSIVE"));
+    guardStoreFiles(true);
 
     m_fg.setRows(m_fg.Rows() + 1);
 }

@@ -4,13 +4,17 @@
 #include "common/value.h"
 #include "grid/flexgrid.h"
 #include "store/logstore.h"
+#include "store/storefiles.h"
+#include "store/storelock.h"
 
 #include <QDateTime>
 #include <QString>
 
 #include <array>
+#include <chrono>
 #include <functional>
 #include <memory>
+#include <optional>
 
 // The record log of the window: the grid fg with its total label, the
 // delete-all command and the commit of a completed frame into grid and store.
@@ -33,8 +37,24 @@ public:
     // The local clock the commit reads (tests set their own).
     void setClock(std::function<QDateTime()> clock) { m_clock = std::move(clock); }
 
+    // How long a commit waits for another program's lock on the store
+    // (StoreBusyWait unless set).
+    void setStoreWait(std::chrono::milliseconds wait);
+
 private:
     QString storePath() const;
+    // Before the first open (recordlogfiles.cpp): the file must be a store,
+    // and no other station may log into it.
+    void guardFirstOpen();
+    // After every open: the journal's limit, and what the files are.
+    void watchStoreFiles();
+    // Stops the commit when the files were changed behind the station's
+    // back, after keeping what can be kept.
+    void guardStoreFiles(bool ownWrites);
+    Error keepAfter(StoreFileChange change);
+    QString keepReplacedStore();
+    // Moves the stored records from the write-ahead log into the store file.
+    void checkpoint(const QString &mode);
     LogDatabase &logDb();
     LogRecordset &logRs();
 
@@ -44,5 +64,7 @@ private:
     TextValue m_totalrec;
     std::unique_ptr<LogDatabase> m_logDb;
     std::shared_ptr<LogRecordset> m_logRs; // shared with the grid's listing
+    std::unique_ptr<StoreLock> m_lock;     // held from the first open for the program's life
+    std::optional<StoreFileWatch> m_files; // what the open store's files are
     std::function<QDateTime()> m_clock = [] { return QDateTime::currentDateTime(); };
 };

@@ -11,10 +11,9 @@ namespace {
 constexpr int SqliteBusy = 5;
 constexpr int SqliteLocked = 6;
 constexpr int SqliteReadOnly = 8;
+constexpr int SqliteFull = 13;
 constexpr int SqliteCantOpen = 14;
 constexpr int SqliteNotADb = 26;
-
-constexpr int BusyTimeoutMs = 5000;
 
 } // namespace
 
@@ -41,13 +40,21 @@ QString quotedName(const QString &name)
     return QLatin1Char('"') + quoted + QLatin1Char('"');
 }
 
+QString quotedText(const QString &text)
+{
+    QString quoted = text;
+    quoted.replace(QLatin1Char('\''), QStringLiteral("''"));
+    return QLatin1Char('\'') + quoted + QLatin1Char('\'');
+}
+
 StoreConnection::StoreConnection(const QString &path, Access access)
     : m_path(path),
       m_name(QStringLiteral("quillfern-store-") + QUuid::createUuid().toString(QUuid::WithoutBraces))
 {
     QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), m_name);
     db.setDatabaseName(storeUri(path, access));
-    db.setConnectOptions(QStringLiteral("QSQLITE_OPEN_URI;QSQLITE_BUSY_TIMEOUT=%1").arg(BusyTimeoutMs));
+    db.setConnectOptions(
+        QStringLiteral("QSQLITE_OPEN_URI;QSQLITE_BUSY_TIMEOUT=%1").arg(StoreBusyWait.count()));
     if (!db.open()) {
         const Error e = error(db.lastError());
         db = QSqlDatabase();
@@ -116,6 +123,9 @@ Error StoreConnection::error(const QSqlError &sqlError) const
         return {
             ErrorCode::StoreFailed,
             QStringLiteral("The store file %1 is read-only: no record can be added or deleted.").arg(m_path)};
+    case SqliteFull:
+        return {ErrorCode::StoreFull,
+                QStringLiteral("The disk that holds the store file %1 is full: %2").arg(m_path, detail)};
     case SqliteBusy:
     case SqliteLocked:
         return {ErrorCode::StoreBusy,

@@ -7,6 +7,11 @@
 #include <QString>
 #include <QVariant>
 
+#include <chrono>
+
+// How long a statement waits for another program's lock on the store.
+inline constexpr std::chrono::milliseconds StoreBusyWait{5000};
+
 // One Qt SQL connection to a store file under a connection name of its own;
 // the connection is removed again when the object goes. The file is opened as
 // a URI, so that a path with spaces or any other characters works and a
@@ -48,3 +53,5 @@ QString storeUri(const QString &path, StoreConnection::Access access = StoreConn
 
 // Quotes an identifier for SQL ("Sr No" -> "\"Sr No\"").
 QString quotedName(const QString &name);
+// Quotes a text as an SQL string literal (it's -> 'it''s').
+QString quotedText(const QString &text);

@@ -23,6 +23,68 @@ void removeStoreFiles(const QString &path)
         QFile::remove(path + suffix);
 }
 
+// Ends a transaction that failed; SQLite may have rolled it back already (a
+// full disk does), so that the failure that counts is the one in hand.
+void rollBack(const StoreConnection &connection)
+{
+    try {
+        connection.exec(QStringLiteral("ROLLBACK")).finish();
+    } catch (const StationError &) {
+    }
+}
+
+void rollBack(LogDatabase &database)
+{
+    try {
+        database.Execute(QStringLiteral("ROLLBACK"));
+    } catch (const StationError &) {
+    }
+}
+
+// Whether "Sr No" is the table's INTEGER PRIMARY KEY, that is its rowid.
+bool serialIsRowid(const StoreConnection &connection)
+{
+    QSqlQuery info = connection.exec(QStringLiteral("PRAGMA table_info(log)"));
+    int keys = 0;
+    bool serialKey = false;
+    while (info.next()) {
+        if (info.value(5).toInt() == 0)
+            continue;
+        ++keys;
+        serialKey = info.value(1).toString().compare(LogFieldNames.front(), Qt::CaseInsensitive) == 0 &&
+                    info.value(2).toString().compare(QLatin1String("INTEGER"), Qt::CaseInsensitive) == 0;
+    }
+    info.finish();
+    return keys == 1 && serialKey;
+}
+
+// Lists the records and appends one as the station does, and reads it back,
+// inside a transaction that is rolled back.
+void listAndAppend(const QString &path)
+{
+    const std::unique_ptr<LogDatabase> database = LogDatabase::OpenDatabase(path);
+    const std::shared_ptr<LogRecordset> records = database->OpenRecordset(QStringLiteral("log"));
+    const qint64 count = records->RecordCount();
+    records->ReadRows(0, count);
+    database->Execute(QStringLiteral("BEGIN IMMEDIATE"));
+    try {
+        records->AddNew();
+        records->Fields().Item(LogFieldNames.front()).setValue(QString::number(count + 1));
+        records->Fields().Item(LogFieldNames.at(TimeAndDateField)).setValue(QDateTime::currentDateTime());
+        for (int i = TimeAndDateField + 1; i < LogFieldCount; ++i)
+            records->Fields().Item(LogFieldNames.at(i)).setValue(0.0);
+        records->Update();
+        records->MoveLast();
+        if (records->Fields().Item(LogFieldNames.front()).Value().toString() != QString::number(count + 1))
+            throw StationError(ErrorCode::StoreFailed,
+                               QStringLiteral("the appended record does not read back"));
+    } catch (const StationError &) {
+        rollBack(*database);
+        throw;
+    }
+    rollBack(*database);
+}
+
 QByteArray csvField(const QString &text)
 {
     if (!text.contains(QLatin1Char(',')) && !text.contains(QLatin1Char('"')) &&
@@ -116,7 +178,7 @@ void fillStore(const QString &path, qint64 count, const std::function<void(qint6
             connection.exec(QStringLiteral("COMMIT")).finish();
         } catch (const StationError &) {
             insert.finish();
-            connection.exec(QStringLiteral("ROLLBACK")).finish();
+            rollBack(connection);
             throw;
         }
         done += n;
@@ -177,6 +239,29 @@ QStringList checkStore(const QString &path)
         checkLogTable(connection, QStringLiteral("log"));
     } catch (const StationError &e) {
         problems.append(e.error().description);
+        return problems;
+    }
+    if (serialIsRowid(connection)) {
+        problems.append(QStringLiteral("Field 'Sr No' is the INTEGER PRIMARY KEY of table 'log': the station "
+                                       "numbers records by their row in the grid, and cannot append a record "
+                                       "numbered like one the table holds"));
+    }
+    try {
+        listAndAppend(path);
+    } catch (const StationError &e) {
+        problems.append(
+            QStringLiteral("The station cannot list and append records: %1").arg(e.error().description));
     }
     return problems;
+}
+
+void backupStore(const QString &path, const QString &dest)
+{
+    if (QFileInfo::exists(dest))
+        throw StationError(ErrorCode::StoreFailed,
+                           QStringLiteral("The backup file %1 exists already").arg(dest));
+    StoreConnection connection(path);
+    checkLogTable(connection, QStringLiteral("log"));
+    // One read transaction: the copy is the store as of one moment.
+    connection.exec(QStringLiteral("VACUUM INTO ") + quotedText(QFileInfo(dest).absoluteFilePath())).finish();
 }

@@ -32,7 +32,14 @@ void fillStore(const QString &path, qint64 count, const std::function<void(qint6
 // lines ended by CR LF.
 void exportStore(const QString &path, QIODevice &out);
 
-// Runs SQLite's integrity check and checks table log and its six fields.
-// Returns the problems found; none means the store is sound. A file that
-// cannot be opened as a database raises its error.
+// Runs SQLite's integrity check, checks table log and its six fields, and
+// proves that the station can list the records and append one (inside a
+// transaction that is rolled back, so nothing changes). Returns the problems
+// found; none means the store is sound. A file that cannot be opened as a
+// database raises its error.
 QStringList checkStore(const QString &path);
+
+// Writes a consistent copy of the store into the new single file dest, also
+// while a station logs into it (the records still in the write-ahead log
+// included). Refuses a dest that exists.
+void backupStore(const QString &path, const QString &dest);

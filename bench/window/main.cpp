@@ -68,6 +68,11 @@ public:
         std::fprintf(stderr, "box: %s\n", qPrintable(prompt));
         return MsgAnswer::Ok;
     }
+    int openNotice(const QString &prompt, int style, const QString &title) override
+    {
+        return msgBox(prompt, style, title);
+    }
+    void closeNotice(int) override {}
 };
 
 // The child: the station as the program builds it, shown, START pressed.

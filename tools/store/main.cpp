@@ -1,6 +1,8 @@
-// quillfern-store: makes, fills, exports and checks the station's log store.
+// quillfern-store: makes, fills, exports, checks and backs up the station's log store.
 
 #include "common/error.h"
+#include "store/storefiles.h"
+#include "store/storelock.h"
 #include "store/storemaintenance.h"
 
 #include <QCommandLineParser>
@@ -14,7 +16,7 @@ namespace {
 
 namespace Exit {
 constexpr int Ok = 0;
-constexpr int Usage = 1;
+constexpr int Usage = 1;         // also: a station or another store tool writes the store
 constexpr int StoreUnusable = 2; // missing, not a database, or locked
 constexpr int AlreadyExists = 3;
 constexpr int CheckFailed = 4;
@@ -22,17 +24,22 @@ constexpr int Failed = 5;
 } // namespace Exit
 
 const char *const Description =
-    "Makes, fills, exports and checks the station's log store velk.mdb.\n"
+    "Makes, fills, exports, checks and backs up the station's log store velk.mdb.\n"
     "\n"
     "Commands (DIR defaults to this program's own directory):\n"
     "  create [DIR]   make DIR/velk.mdb with an empty table log; refuses when it exists\n"
     "  export [DIR]   write the records as CSV to standard output\n"
     "  fill N [DIR]   append N synthetic records\n"
-    "  check [DIR]    run the integrity check and check table log and its fields\n"
+    "  check [DIR]    run the integrity check, check table log and its fields, and prove\n"
+    "                 that the station can list and append records (nothing is changed)\n"
+    "  backup DEST [DIR]  copy the store into the new single file DEST, also while a\n"
+    "                 station logs\n"
+    "\n"
+    "create and fill refuse while a station (or another store tool) writes the store.\n"
     "\n"
     "Exit status:\n"
     "  0  done; for check: the store is sound\n"
-    "  1  wrong command line\n"
+    "  1  wrong command line, or the store is in use by a station or store tool\n"
     "  2  the store cannot be used: missing, not a database, or locked\n"
     "  3  create: the store file already exists (nothing was changed)\n"
     "  4  check: problems were found (listed on standard error)\n"
@@ -47,6 +54,8 @@ int storeErrorExit(const StationError &e)
 {
     printError(QStringLiteral("%1 (error %2)").arg(e.error().description).arg(e.error().number));
     switch (e.error().number) {
+    case ErrorCode::StoreInUse:
+        return Exit::Usage;
     case ErrorCode::StoreMissing:
     case ErrorCode::StoreNotDatabase:
     case ErrorCode::StoreBusy:
@@ -68,9 +77,11 @@ int main(int argc, char *argv[])
     QCommandLineParser parser;
     parser.setApplicationDescription(QString::fromLatin1(Description));
     parser.addHelpOption();
-    parser.addPositionalArgument(QStringLiteral("command"), QStringLiteral("create, export, fill or check"));
-    parser.addPositionalArgument(QStringLiteral("args"), QStringLiteral("N for fill, then DIR"),
-                                 QStringLiteral("[N] [DIR]"));
+    parser.addPositionalArgument(QStringLiteral("command"),
+                                 QStringLiteral("create, export, fill, check or backup"));
+    parser.addPositionalArgument(QStringLiteral("args"),
+                                 QStringLiteral("N for fill or DEST for backup, then DIR"),
+                                 QStringLiteral("[N|DEST] [DIR]"));
     parser.process(app);
 
     QStringList args = parser.positionalArguments();
@@ -88,6 +99,14 @@ int main(int argc, char *argv[])
             return Exit::Usage;
         }
     }
+    QString dest;
+    if (command == QLatin1String("backup")) {
+        if (args.isEmpty()) {
+            printError(QStringLiteral("backup needs a destination file DEST"));
+            return Exit::Usage;
+        }
+        dest = args.takeFirst();
+    }
     if (args.size() > 1) {
         printError(QStringLiteral("too many arguments; see --help"));
         return Exit::Usage;
@@ -96,6 +115,13 @@ int main(int argc, char *argv[])
     const QString path = storeFilePath(dir);
 
     try {
+        // Writers take the store's lock first; nothing reads a file that is
+        // not a store.
+        std::unique_ptr<StoreLock> lock;
+        if (command == QLatin1String("create") || command == QLatin1String("fill"))
+            lock = StoreLock::take(path);
+        if (command != QLatin1String("create"))
+            checkStoreFile(path);
         if (command == QLatin1String("create")) {
             if (createStore(path) == CreateResult::AlreadyExists) {
                 printError(QStringLiteral("%1 already exists; nothing was changed").arg(path));
@@ -114,6 +140,10 @@ int main(int argc, char *argv[])
         }
         if (command == QLatin1String("fill")) {
             fillStore(path, count);
+            return Exit::Ok;
+        }
+        if (command == QLatin1String("backup")) {
+            backupStore(path, dest);
             return Exit::Ok;
         }
         if (command == QLatin1String("check")) {

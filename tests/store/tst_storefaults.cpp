@@ -1,0 +1,200 @@
+#include "recordlog/storeretry.h"
+#include "support/storefixture.h"
+
+#include <QProcess>
+#include <QSignalSpy>
+
+#include <cstdio>
+#include <sys/mount.h>
+#include <unistd.h>
+
+namespace {
+const std::array<QString, 4> Frame{"  21.5", "  22", "  7", "  0.5"};
+
+QString failure(const std::function<void()> &step)
+{
+    try {
+        step();
+    } catch (const StationError &e) {
+        return QString::number(e.error().number) + ' ' + e.error().description;
+    }
+    return "no error";
+}
+
+// A small file system of its own, for a disk that fills up (root only).
+struct SmallDisk {
+    SmallDisk() { mounted = ::mount("tmpfs", qPrintable(dir.path()), "tmpfs", 0, "size=1m") == 0; }
+    ~SmallDisk() { ::umount2(qPrintable(dir.path()), MNT_DETACH); }
+    // Fills what is left with a file of its own.
+    void fill() const
+    {
+        QProcess::execute("sh", {"-c", "dd if=/dev/zero of=\"$0/filler\" 2>/dev/null", dir.path()});
+    }
+    QTemporaryDir dir;
+    bool mounted = false;
+};
+} // namespace
+
+// Faults of the store's files and of its disk, through the real store.
+class TestStoreFaults : public QObject {
+    Q_OBJECT
+private slots:
+    void notAStoreEndsAtOnce_data()
+    {
+        QTest::addColumn<QString>("make"); // a shell command run in the application directory
+        QTest::newRow("FIFO") << "mkfifo velk.mdb";
+        QTest::newRow("link to /dev/zero") << "ln -s /dev/zero velk.mdb";
+        QTest::newRow("8 GiB sparse") << "truncate -s 8G velk.mdb";
+    }
+    void notAStoreEndsAtOnce()
+    {
+        QFETCH(QString, make);
+        StoreFixture store;
+        QCOMPARE(QProcess::execute("sh", {"-c", "cd \"$0\" && " + make, store.dir()}), 0);
+        FakeMessageBoxes boxes;
+        RecordLog log(store.dir(), boxes);
+        QVERIFY(failure([&] { log.setFlex(); }).startsWith("3343 Not a database file: " + store.path()));
+    }
+
+    void oneStationPerStore()
+    {
+        StoreFixture store;
+        store.create();
+        ListedLog first(store);
+        FakeMessageBoxes boxes;
+        RecordLog second(store.dir(), boxes);
+        const QString refused = failure([&] { second.setFlex(); });
+        QVERIFY2(refused.startsWith("3045 ") && refused.contains(QString("process %1").arg(::getpid())),
+                 qPrintable(refused));
+        first.log.commit(Frame);
+        QCOMPARE(store.column("SELECT count(*) FROM log"), QStringList{"1"});
+    }
+
+    void fullDisk()
+    {
+        SmallDisk disk;
+        if (!disk.mounted)
+            QSKIP("no tmpfs can be mounted here (needs root)");
+        const QString path = storeFilePath(disk.dir.path());
+        createStore(path);
+        FakeMessageBoxes boxes;
+        RecordLog log(disk.dir.path(), boxes);
+        log.setFlex();
+        log.fillGrid();
+        char *text = nullptr;
+        std::size_t size = 0;
+        std::FILE *journal = ::open_memstream(&text, &size);
+        StoreRetry retry(log, boxes, journal);
+        disk.fill();
+        QVERIFY(
+            failure([&] { fillStore(path, 50000); }).startsWith("3026 The disk that holds the store file"));
+        QVERIFY(!retry.commit(Frame));
+        QFile::remove(disk.dir.filePath("filler"));
+        QSignalSpy stored(&retry, &StoreRetry::stored);
+        QVERIFY(stored.wait(3000));
+        QCOMPARE(checkStore(path), QStringList());
+        std::fclose(journal);
+        const QByteArray lines(text, qsizetype(size));
+        std::free(text);
+        QCOMPARE(lines.count('\n'), 2); // held, then stored again: one line each
+        QVERIFY2(lines.contains("error 3026") && lines.contains("storing records again"), lines.constData());
+    }
+
+    void filesChangedStopTheLog_data()
+    {
+        QTest::addColumn<QString>("change"); // shell command in the application directory
+        QTest::addColumn<QString>("named");  // the file the error names
+        QTest::addColumn<QString>("keeper"); // the file that holds the records afterwards
+        QTest::addColumn<int>("kept");       // how many: 4 all, 3 the fourth was in the log cut
+        QTest::newRow("log removed") << "rm velk.mdb-wal"
+                                     << "velk.mdb-wal"
+                                     << "velk.mdb" << 4;
+        QTest::newRow("log cut short") << "truncate -s 0 velk.mdb-wal"
+                                       << "velk.mdb-wal"
+                                       << "velk.mdb" << 3;
+        QTest::newRow("log cut in a frame") << "truncate -s 100 velk.mdb-wal"
+                                            << "velk.mdb-wal"
+                                            << "velk.mdb" << 3;
+        QTest::newRow("store renamed over") << "cp velk.mdb old && mv old velk.mdb"
+                                            << "velk.mdb"
+                                            << "velk.mdb.kept-*" << 4;
+        QTest::newRow("old copy over the store") << "cp velk.mdb old && cat old > velk.mdb"
+                                                 << "velk.mdb"
+                                                 << "velk.mdb" << 3;
+    }
+    void filesChangedStopTheLog()
+    {
+        QFETCH(QString, change);
+        QFETCH(QString, named);
+        QFETCH(QString, keeper);
+        StoreFixture store;
+        store.create();
+        {
+            ListedLog s(store);
+            for (int i = 0; i < 3; ++i)
+                s.log.commit(Frame);
+            // A reader's snapshot keeps the fourth record in the write-ahead log.
+            QSqlDatabase reader = store.connect("reader");
+            QSqlQuery snapshot(reader);
+            QVERIFY(snapshot.exec("BEGIN") && snapshot.exec("SELECT count(*) FROM log") && snapshot.next());
+            s.log.commit(Frame);
+            snapshot.finish();
+            QVERIFY(QSqlQuery(reader).exec("COMMIT"));
+            reader.close();
+            QCOMPARE(QProcess::execute("sh", {"-c", "cd \"$0\" && " + change, store.dir()}), 0);
+            const QString stopped = failure([&] { s.log.commit(Frame); });
+            QVERIFY2(stopped.startsWith("3146 ") && stopped.contains(QDir(store.dir()).filePath(named) + ' '),
+                     qPrintable(stopped));
+        }
+        QSqlDatabase::removeDatabase("reader");
+        const QStringList found = QDir(store.dir()).entryList({keeper});
+        QCOMPARE(found.size(), 1);
+        const QString path = QDir(store.dir()).filePath(found.front());
+        QCOMPARE(checkStore(path), QStringList());
+        QTEST(int(LogDatabase::OpenDatabase(path)->OpenRecordset("log")->RecordCount()), "kept");
+    }
+
+    void backupWhileLogging()
+    {
+        StoreFixture store;
+        store.create(10);
+        ListedLog s(store);
+        s.log.commit(Frame);
+        const QString copy = QDir(store.dir()).filePath("copy.mdb");
+        backupStore(store.path(), copy);
+        QCOMPARE(LogDatabase::OpenDatabase(copy)->OpenRecordset("log")->RecordCount(), 11);
+    }
+
+    void checkProvesTheStationCanAppend_data()
+    {
+        QTest::addColumn<QStringList>("schema");
+        QTest::addColumn<QString>("named");
+        const QString fields = "\"Sr No\" TEXT, TimeAndDate, Temp1, Temp2, Temp3, Temp4";
+        QTest::newRow("WITHOUT ROWID")
+            << QStringList{"CREATE TABLE log (" + fields + ", PRIMARY KEY (\"Sr No\")) WITHOUT ROWID"}
+            << "rowid";
+        QTest::newRow("extra NOT NULL")
+            << QStringList{"CREATE TABLE log (" + fields + ", note NOT NULL)"} << "log.note";
+        QTest::newRow("refusing trigger")
+            << QStringList{"CREATE TABLE log (" + fields + ")", "CREATE TRIGGER t BEFORE INSERT ON log BEGIN "
+                                                                "SELECT RAISE(ABORT, 'no inserts'); END"}
+            << "no inserts";
+        QTest::newRow("Sr No is the rowid") << QStringList{"CREATE TABLE log (\"Sr No\" INTEGER PRIMARY KEY, "
+                                                           "TimeAndDate, Temp1, Temp2, Temp3, Temp4)"}
+                                            << "INTEGER PRIMARY KEY";
+    }
+    void checkProvesTheStationCanAppend()
+    {
+        QFETCH(QStringList, schema);
+        StoreFixture store;
+        store.sql(schema);
+        const QStringList problems = checkStore(store.path());
+        QCOMPARE(problems.size(), 1);
+        QFETCH(QString, named);
+        QVERIFY2(problems.front().contains(named), qPrintable(problems.front()));
+        QCOMPARE(store.column("SELECT count(*) FROM log"), QStringList{"0"});
+    }
+};
+
+QTEST_GUILESS_MAIN(TestStoreFaults)
+#include "tst_storefaults.moc"
