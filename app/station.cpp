@@ -3,6 +3,7 @@
 #include "grid/flexgridview.h"
 
 #include <QAbstractButton>
+#include <QApplication>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMetaObject>
@@ -38,6 +39,7 @@ Station::Station(SerialComm &comm, const QString &appDir, MessageBoxes &boxes, E
 {
     // A completed frame becomes a record of the grid and the store.
     m_parser.setCommit([this] { m_log.commit(m_parser.label1Captions()); });
+    m_log.setBusyIndicator([this](bool busy) { showDeleting(busy); });
     bindControls();
     bindSerial();
 }
@@ -128,9 +130,36 @@ void Station::setSelector(int value)
     bar->setValue(m_link.VScroll3());
 }
 
+void Station::showDeleting(bool busy)
+{
+    if (busy) {
+        QApplication::setOverrideCursor(Qt::WaitCursor);
+        return;
+    }
+    QApplication::restoreOverrideCursor();
+    if (!std::exchange(m_receiveHeld, false))
+        return;
+    // The held receive event, once the delete-all's handler has ended.
+    QMetaObject::invokeMethod(
+        this,
+        [this] {
+            if (m_comm.PortOpen())
+                Q_EMIT m_comm.OnComm();
+        },
+        Qt::QueuedConnection);
+}
+
 void Station::bindSerial()
 {
-    connect(&m_comm, &SerialComm::OnComm, this, [this] { run([this] { m_parser.MSComm1_OnComm(); }); });
+    connect(&m_comm, &SerialComm::OnComm, this, [this] {
+        // While a delete-all runs the character stays unread and unanswered:
+        // the device waits for its poll burst, and the frame is stored after.
+        if (m_log.deleting()) {
+            m_receiveHeld = true;
+            return;
+        }
+        run([this] { m_parser.MSComm1_OnComm(); });
+    });
     // The loss is shown once the component has finished reporting it; the
     // program runs on, and STOP then START opens the port again.
     connect(&m_comm, &SerialComm::deviceLost, this, [this](const Error &error) {

@@ -47,6 +47,8 @@ private:
     void bindClick(const QString &control, std::function<void()> handler);
     void bindSelector();
     void bindSerial();
+    // A delete-all starts (busy) or has ended.
+    void showDeleting(bool busy);
     // The program moves the port selector (runs its change handler when the
     // value changes).
     void setSelector(int value);
@@ -60,5 +62,6 @@ private:
     FrameParser m_parser;
     RecordLog m_log;
     RelaySwitch m_relay;
-    Form1 m_form; // shows the grid of m_log: goes first
+    Form1 m_form;               // shows the grid of m_log: goes first
+    bool m_receiveHeld = false; // a receive event came during a delete-all
 };

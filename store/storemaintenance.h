@@ -14,7 +14,7 @@ QString storeFilePath(const QString &dir);
 
 enum class CreateResult { Created, AlreadyExists };
 
-// Makes the store file with an empty table log. A file that exists is left
+// Makes the store file with an empty table log and its record count. A file that exists is left
 // as it is. A failure leaves no file behind.
 CreateResult createStore(const QString &path);
 
@@ -29,7 +29,8 @@ void fillStore(const QString &path, qint64 count, const std::function<void(qint6
 // lines ended by CR LF.
 void exportStore(const QString &path, QIODevice &out);
 
-// Runs SQLite's integrity check and checks table log and its six fields.
+// Runs SQLite's integrity check, checks table log and its six fields, and
+// checks the record count the station keeps beside the table (logcount.h).
 // Returns the problems found; none means the store is sound. A file that
 // cannot be opened as a database raises its error.
 QStringList checkStore(const QString &path);
