@@ -35,6 +35,7 @@ public:
     int CommEvent() const override { return m_commEvent; }
     QString Input() override;
     void Output(const QString &text) override;
+    void raiseWaiting() override { m_receiveEvents.schedule(); }
 
     // The device path COM n resolves to now.
     QString portPath(int port) const;

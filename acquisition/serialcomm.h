@@ -23,17 +23,20 @@ public:
     // Code of a receive event: characters are waiting.
     static constexpr int ComEvReceive = 2;
 
-    virtual void setCommPort(int port) = 0;             // COM port number for the next open
+    virtual void setCommPort(int port) = 0; // COM port number for the next open
     virtual int CommPort() const = 0;
     virtual void setSettings(const QString &settings) = 0; // "baud,parity,data,stop"
     virtual QString Settings() const = 0;
-    virtual void setInputLen(int length) = 0;           // most characters one Input returns; 0 = all
+    virtual void setInputLen(int length) = 0; // most characters one Input returns; 0 = all
     virtual int InputLen() const = 0;
     virtual bool PortOpen() const = 0;
-    virtual void setPortOpen(bool open) = 0;            // True opens, False closes
-    virtual int CommEvent() const = 0;                  // code of the event being reported
-    virtual QString Input() = 0;                        // removes and returns waiting characters
-    virtual void Output(const QString &text) = 0;       // sends text, one byte per character
+    virtual void setPortOpen(bool open) = 0;      // True opens, False closes
+    virtual int CommEvent() const = 0;            // code of the event being reported
+    virtual QString Input() = 0;                  // removes and returns waiting characters
+    virtual void Output(const QString &text) = 0; // sends text, one byte per character
+    // Raises a receive event again (queued) when characters wait: for a
+    // listener that let an event pass without reading, to be asked anew.
+    virtual void raiseWaiting() = 0;
 
 Q_SIGNALS:
     // Raised on the event loop for each event of the open port; a receive

@@ -140,13 +140,7 @@ void Station::showDeleting(bool busy)
     if (!std::exchange(m_receiveHeld, false))
         return;
     // The held receive event, once the delete-all's handler has ended.
-    QMetaObject::invokeMethod(
-        this,
-        [this] {
-            if (m_comm.PortOpen())
-                Q_EMIT m_comm.OnComm();
-        },
-        Qt::QueuedConnection);
+    m_comm.raiseWaiting();
 }
 
 void Station::bindSerial()
