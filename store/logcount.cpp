@@ -228,7 +228,7 @@ QStringList checkRecordCount(const StoreConnection &connection)
             return QStringList();
         return QStringList{
             QStringLiteral("The record count in %1 says %2, but table log holds %3 records; "
-                           "the station rebuilds it at its next start.")
+                           "delete the row of %1 and the station rebuilds it at its next start.")
                 .arg(CountTable, kept ? QString::number(*kept) : QStringLiteral("nothing usable"))
                 .arg(records)};
     });
