@@ -7,6 +7,8 @@
 
 #include <array>
 #include <optional>
+#include <type_traits>
+#include <utility>
 
 namespace {
 
