@@ -48,6 +48,7 @@ public:
     // ever holds), and most characters of output the device has not taken.
     static constexpr qint64 ReadBufferLimit = 8192;
     static constexpr qint64 WriteBufferLimit = 8192;
+    void raiseWaiting() override { m_receiveEvents.schedule(); }
 
     // The device path COM n resolves to now.
     QString portPath(int port) const;

@@ -37,6 +37,9 @@ public:
     // same entry or device path, never another one the port number would
     // name now. Throws like an open that fails.
     virtual void reopen() { setPortOpen(true); }
+    // Raises a receive event again (queued) when characters wait: for a
+    // listener that let an event pass without reading, to be asked anew.
+    virtual void raiseWaiting() = 0;
 
 Q_SIGNALS:
     // Raised on the event loop for each event of the open port; a receive

@@ -3,6 +3,7 @@
 #include "grid/flexgridview.h"
 
 #include <QAbstractButton>
+#include <QApplication>
 #include <QLabel>
 #include <QLineEdit>
 #include <QScrollBar>
@@ -38,6 +39,7 @@ Station::Station(SerialComm &comm, const QString &appDir, MessageBoxes &boxes, E
 {
     // A completed frame becomes a record of the grid and the store.
     m_parser.setHoldingCommit([this] { return commitFrame(); });
+    m_log.setBusyIndicator([this](bool busy) { showDeleting(busy); });
     bindControls();
     bindSerial();
     bindStore();
@@ -160,8 +162,29 @@ void Station::setSelector(int value)
     bar->setValue(m_link.VScroll3());
 }
 
+void Station::showDeleting(bool busy)
+{
+    if (busy) {
+        QApplication::setOverrideCursor(Qt::WaitCursor);
+        return;
+    }
+    QApplication::restoreOverrideCursor();
+    if (!std::exchange(m_receiveHeld, false))
+        return;
+    // The held receive event, once the delete-all's handler has ended.
+    m_comm.raiseWaiting();
+}
+
 void Station::bindSerial()
 {
     // Device losses and dropped input are m_resume's.
-    connect(&m_comm, &SerialComm::OnComm, this, [this] { run([this] { m_parser.MSComm1_OnComm(); }); });
+    connect(&m_comm, &SerialComm::OnComm, this, [this] {
+        // While a delete-all runs the character stays unread and unanswered:
+        // the device waits for its poll burst, and the frame is stored after.
+        if (m_log.deleting()) {
+            m_receiveHeld = true;
+            return;
+        }
+        run([this] { m_parser.MSComm1_OnComm(); });
+    });
 }

@@ -55,6 +55,8 @@ private:
     // acknowledged while its report is shown.
     bool commitFrame();
     void closePort();
+    // A delete-all starts (busy) or has ended.
+    void showDeleting(bool busy);
     // The program moves the port selector (runs its change handler when the
     // value changes).
     void setSelector(int value);
@@ -69,5 +71,6 @@ private:
     RecordLog m_log;
     StoreRetry m_storeRetry;
     RelaySwitch m_relay;
-    Form1 m_form; // shows the grid of m_log: goes first
+    Form1 m_form;               // shows the grid of m_log: goes first
+    bool m_receiveHeld = false; // a receive event came during a delete-all
 };

@@ -1,7 +1,10 @@
 #include "recordlog/recordlog.h"
 
 #include "recordlog/loglisting.h"
+#include "recordlog/offthread.h"
 #include "store/leadingnumber.h"
+#include "store/logcount.h"
+#include "store/storeconnection.h"
 #include "store/storemaintenance.h"
 #include "store/storetext.h"
 
@@ -48,12 +51,24 @@ LogRecordset &RecordLog::logRs()
     return *m_logRs;
 }
 
+RecordLog::DeletingScope::DeletingScope(RecordLog &log) : m_log(log)
+{
+    m_log.m_deleting = true;
+    if (m_log.m_busyIndicator)
+        m_log.m_busyIndicator(true);
+}
+
+RecordLog::DeletingScope::~DeletingScope()
+{
+    m_log.m_deleting = false;
+    if (m_log.m_busyIndicator)
+        m_log.m_busyIndicator(false);
+}
+
 void RecordLog::setFlex()
 {
     if (!m_logDb)
         guardFirstOpen();
-    if (!m_logDb)
-        warmStoreCache(storePath()); // the first open: no connection of ours holds the file yet
     m_logDb = LogDatabase::OpenDatabase(storePath());
     watchStoreFiles();
     m_logRs = m_logDb->OpenRecordset(QStringLiteral("log"), dbOpenDynaset);
@@ -97,7 +112,11 @@ void RecordLog::Command1_Click()
 
 void RecordLog::delRec()
 {
-    logDb().Execute(QStringLiteral("Delete * from log"));
+    logDb(); // the store is open
+    {
+        const DeletingScope deleting(*this);
+        runOffThread([path = storePath()] { deleteAllRecords(StoreConnection(path)); });
+    }
     m_fg.Clear();
     m_fg.setRows(2);
     setFlex();

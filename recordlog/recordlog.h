@@ -25,6 +25,9 @@ public:
 
     void setFlex();
     void fillGrid();
+    // Deletes all records on a thread of its own, with its own connection to
+    // the store; meanwhile the window stays painted, takes no input and
+    // shows the busy indicator, and deleting() is true.
     void delRec();
     void Command1_Click();
     // Commits one complete frame; label1 are the four sensor captions. A
@@ -34,6 +37,13 @@ public:
     FlexGrid &fg() { return m_fg; }
     TextValue &totalrec() { return m_totalrec; }
 
+    bool deleting() const { return m_deleting; }
+    // Shown while delRec runs (the window sets a busy cursor).
+    void setBusyIndicator(std::function<void(bool busy)> indicator)
+    {
+        m_busyIndicator = std::move(indicator);
+    }
+
     // The local clock the commit reads (tests set their own).
     void setClock(std::function<QDateTime()> clock) { m_clock = std::move(clock); }
 
@@ -42,6 +52,18 @@ public:
     void setStoreWait(std::chrono::milliseconds wait);
 
 private:
+    // Marks a delete-all from start to end, also when it fails.
+    class DeletingScope {
+    public:
+        explicit DeletingScope(RecordLog &log);
+        ~DeletingScope();
+        DeletingScope(const DeletingScope &) = delete;
+        DeletingScope &operator=(const DeletingScope &) = delete;
+
+    private:
+        RecordLog &m_log;
+    };
+
     QString storePath() const;
     // Before the first open (recordlogfiles.cpp): the file must be a store,
     // and no other station may log into it.
@@ -66,5 +88,7 @@ private:
     std::shared_ptr<LogRecordset> m_logRs; // shared with the grid's listing
     std::unique_ptr<StoreLock> m_lock;     // held from the first open for the program's life
     std::optional<StoreFileWatch> m_files; // what the open store's files are
+    bool m_deleting = false;
+    std::function<void(bool)> m_busyIndicator;
     std::function<QDateTime()> m_clock = [] { return QDateTime::currentDateTime(); };
 };

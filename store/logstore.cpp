@@ -1,12 +1,12 @@
 #include "store/logstore.h"
 
 #include "common/error.h"
+#include "store/logcount.h"
 #include "store/storeconnection.h"
 #include "store/storetext.h"
 
 #include <QFile>
 #include <QFileInfo>
-#include <QRegularExpression>
 
 #include <algorithm>
 
@@ -41,17 +41,6 @@ bool readOnlyFile(const QString &path)
 }
 
 } // namespace
-
-void warmStoreCache(const QString &path)
-{
-    constexpr qint64 Chunk = 1 << 20;
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly | QIODevice::Unbuffered))
-        return;
-    QByteArray chunk(Chunk, Qt::Uninitialized);
-    while (file.read(chunk.data(), chunk.size()) > 0) {
-    }
-}
 
 // ---------------------------------------------------------------- fields
 
@@ -159,12 +148,7 @@ std::shared_ptr<LogRecordset> LogDatabase::OpenRecordset(const QString &name, in
 
 void LogDatabase::Execute(const QString &statement)
 {
-    // The classic "Delete * from log" has a '*' that SQLite's grammar lacks.
-    static const QRegularExpression deleteAll(QStringLiteral("^\\s*delete\\s+\\*\\s+from\\s+"),
-                                              QRegularExpression::CaseInsensitiveOption);
-    QString sql = statement;
-    sql.replace(deleteAll, QStringLiteral("DELETE FROM "));
-    m_connection->exec(sql).finish();
+    m_connection->exec(statement).finish();
 }
 
 // ---------------------------------------------------------------- record set
@@ -174,14 +158,8 @@ LogRecordset::LogRecordset(std::shared_ptr<StoreConnection> connection, QString 
 {
     m_columns = m_rowid + QLatin1String(", ") + quotedLogFields();
 
-    const QString from = QLatin1String(" FROM ") + quotedName(m_table);
-    const qint64 count = m_connection->scalar(QLatin1String("SELECT count(*)") + from).toLongLong();
-    if (count > 0) {
-        const QString range = QStringLiteral("SELECT min(%1), max(%1)").arg(m_rowid) + from;
-        QSqlQuery ends = m_connection->exec(range);
-        ends.next();
-        m_keyset = RowidKeyset(count, ends.value(0).toLongLong(), ends.value(1).toLongLong());
-    }
+    const LogExtent extent = readLogExtent(*m_connection, m_table, m_rowid);
+    m_keyset = RowidKeyset(extent.count, extent.firstRowid, extent.lastRowid);
 }
 
 LogRecordset::~LogRecordset() = default;

@@ -121,17 +121,6 @@ private:
     LogFields m_fields{*this};
 };
 
-// Reads the store file once from start to end, so that it stands in the
-// page cache (not in this process's memory) before the records are counted:
-// counting walks the table's pages in an order that defeats the kernel's
-// readahead, which on a cold cache takes 17 s for ten million records where
-// one sequential read takes about 1.5 s.
-// Call it only while no connection of this process has the file open:
-// closing any descriptor of a file drops every lock this process holds on
-// it, SQLite's included, and another program could then remove the
-// write-ahead log that holds the station's latest records.
-void warmStoreCache(const QString &path);
-
 // The open store file.
 class LogDatabase {
 public:
@@ -145,7 +134,7 @@ public:
     ~LogDatabase();
 
     std::shared_ptr<LogRecordset> OpenRecordset(const QString &name, int type = dbOpenDynaset);
-    // Runs a statement; "Delete * from T" runs as DELETE FROM T.
+    // Runs a statement through the open connection.
     void Execute(const QString &statement);
 
 private:

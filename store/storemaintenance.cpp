@@ -1,6 +1,7 @@
 #include "store/storemaintenance.h"
 
 #include "common/error.h"
+#include "store/logcount.h"
 #include "store/logstore.h"
 #include "store/storeconnection.h"
 #include "store/storetext.h"
@@ -142,6 +143,7 @@ CreateResult createStore(const QString &path)
                 QStringLiteral("CREATE TABLE log (\"Sr No\" TEXT, TimeAndDate TEXT, Temp1 REAL, Temp2 REAL, "
                                "Temp3 REAL, Temp4 REAL)"))
             .finish();
+        rebuildRecordCount(connection);
         connection.scalar(QStringLiteral("PRAGMA journal_mode=WAL"));
     } catch (const StationError &) {
         removeStoreFiles(path);
@@ -156,7 +158,7 @@ void fillStore(const QString &path, qint64 count, const std::function<void(qint6
     checkLogTable(connection, QStringLiteral("log"));
     connection.scalar(QStringLiteral("PRAGMA journal_mode=WAL"));
 
-    const qint64 first = connection.scalar(QStringLiteral("SELECT count(*) FROM log")).toLongLong() + 1;
+    const qint64 first = readLogExtent(connection, QStringLiteral("log"), QStringLiteral("rowid")).count + 1;
     // Local wall-clock seconds, so that datetime(..., 'unixepoch') gives local time.
     const QDateTime now = QDateTime::currentDateTime();
     const qint64 localNow = now.toSecsSinceEpoch() + now.offsetFromUtc();
@@ -173,8 +175,10 @@ void fillStore(const QString &path, qint64 count, const std::function<void(qint6
         const qint64 from = first + done;
         connection.exec(QStringLiteral("BEGIN IMMEDIATE")).finish();
         try {
-            connection.run(insert, {from, from + n - 1, timeBase});
-            insert.finish();
+            appendUncounted(connection, n, [&] {
+                connection.run(insert, {from, from + n - 1, timeBase});
+                insert.finish();
+            });
             connection.exec(QStringLiteral("COMMIT")).finish();
         } catch (const StationError &) {
             insert.finish();
@@ -241,6 +245,7 @@ QStringList checkStore(const QString &path)
         problems.append(e.error().description);
         return problems;
     }
+    problems += checkRecordCount(connection); // before the station's open below rebuilds a stale one
     if (serialIsRowid(connection)) {
         problems.append(QStringLiteral("Field 'Sr No' is the INTEGER PRIMARY KEY of table 'log': the station "
                                        "numbers records by their row in the grid, and cannot append a record "

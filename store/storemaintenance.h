@@ -17,7 +17,7 @@ QString storeFilePath(const QString &dir);
 
 enum class CreateResult { Created, AlreadyExists };
 
-// Makes the store file with an empty table log. A file that exists is left
+// Makes the store file with an empty table log and its record count. A file that exists is left
 // as it is. A failure leaves no file behind.
 CreateResult createStore(const QString &path);
 
@@ -34,7 +34,8 @@ void exportStore(const QString &path, QIODevice &out);
 
 // Runs SQLite's integrity check, checks table log and its six fields, and
 // proves that the station can list the records and append one (inside a
-// transaction that is rolled back, so nothing changes). Returns the problems
+// transaction that is rolled back, so nothing changes), and checks the record
+// count the station keeps beside the table (logcount.h). Returns the problems
 // found; none means the store is sound. A file that cannot be opened as a
 // database raises its error.
 QStringList checkStore(const QString &path);

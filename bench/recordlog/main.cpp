@@ -1,13 +1,17 @@
 // quillfern-bench-recordlog: start-up, scrolling, commit and delete-all of the
-// record log on stores of one and ten million records, built with the store
-// tool's fill code.
+// record log on stores of ten (and a hundred) million records, built with the
+// store tool's fill code.
 //
-//   quillfern-bench-recordlog [--dir DIR] [--sizes 1000000,10000000]
+//   quillfern-bench-recordlog [--dir DIR] [--sizes 10000000,100000000]
 //
 // Stores are built in DIR/<size>/velk.mdb (a temporary directory by
 // default; an existing store of the right size in DIR is reused). Start-up is
 // measured in a fresh child process of this program, which also reports its
-// peak resident memory (VmHWM).
+// peak resident memory (VmHWM) and the bytes it read while opening and
+// listing the store: with a warm file cache, with a cold one (the kernel's
+// caches dropped where this user may, else the store file's pages evicted),
+// and once after the record count was made stale (a rebuild). Delete-all
+// reports the longest the event loop went without turning meanwhile.
 
 #include "common/messageboxes.h"
 #include "grid/flexgridview.h"
@@ -24,10 +28,17 @@
 #include <QScrollBar>
 #include <QTemporaryDir>
 
+#include <QSqlDatabase>
+#include <QSqlQuery>
+#include <QTimer>
+
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <vector>
+
+#include <fcntl.h>
+#include <unistd.h>
 
 namespace {
 
@@ -39,6 +50,10 @@ constexpr int GridWidth = 465;
 constexpr int GridHeight = 585;
 constexpr int ScrollSamples = 200;
 constexpr int CommitSamples = 1000;
+constexpr int WarmRuns = 3;
+constexpr int ColdRuns = 2;
+constexpr std::chrono::milliseconds TickInterval{10};
+constexpr int StartupTimeoutMs = 600000;
 
 class AnswerNo : public MessageBoxes {
 public:
@@ -47,16 +62,58 @@ public:
     void closeNotice(int) override {}
 };
 
-long statusKb(const char *key)
+// A figure of one of this process's /proc files, such as VmHWM of status.
+long long procFigure(const char *file, const char *key)
 {
-    QFile status(QStringLiteral("/proc/self/status"));
+    QFile status{QString::fromLatin1(file)};
     if (!status.open(QIODevice::ReadOnly))
         return -1;
     for (const QByteArray &line : status.readAll().split('\n')) {
         if (line.startsWith(key))
-            return line.mid(qstrlen(key)).trimmed().split(' ').front().toLong();
+            return line.mid(qstrlen(key)).trimmed().split(' ').front().toLongLong();
     }
     return -1;
+}
+
+// Bytes this process has read through read calls (rchar) and from storage
+// (read_bytes).
+std::pair<long long, long long> bytesRead()
+{
+    return {procFigure("/proc/self/io", "rchar:"), procFigure("/proc/self/io", "read_bytes:")};
+}
+
+// Drops the store's pages from the kernel's file cache: all caches where
+// this user may, else the store files' own pages. Says which.
+const char *coolStore(const QString &path)
+{
+    ::sync();
+    QFile drop(QStringLiteral("/proc/sys/vm/drop_caches"));
+    if (drop.open(QIODevice::WriteOnly) && drop.write("3\n") == 2 && drop.flush())
+        return "drop_caches";
+    for (const char *suffix : {"", "-wal", "-shm"}) {
+        const int fd = ::open(QFile::encodeName(path + QLatin1String(suffix)).constData(), O_RDONLY);
+        if (fd < 0)
+            continue;
+        ::fdatasync(fd);
+        ::posix_fadvise(fd, 0, 0, POSIX_FADV_DONTNEED);
+        ::close(fd);
+    }
+    return "fadvise";
+}
+
+// Drops triggers of the record count behind the station's back, as another
+// program could.
+void dropCountTriggers(const QString &path, const QStringList &triggers)
+{
+    const QString name = QStringLiteral("bench-stale");
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), name);
+        db.setDatabaseName(path);
+        db.open();
+        for (const QString &trigger : triggers)
+            QSqlQuery(db).exec(QStringLiteral("DROP TRIGGER ") + trigger);
+    }
+    QSqlDatabase::removeDatabase(name);
 }
 
 // The record log opened and listed as the window's start-up does it, with
@@ -85,14 +142,19 @@ double percentile(std::vector<double> v, double p)
 int startupChild(const QString &dir, Clock::time_point started, int argc, char **argv)
 {
     QApplication app(argc, argv);
+    const auto before = bytesRead();
     ShownLog shown(dir);
     RecordLog &log = shown.log;
     FlexGridView &view = shown.view;
     view.viewport()->repaint();
     const double ms = Ms(Clock::now() - started).count();
+    const auto after = bytesRead();
     const QString first = log.fg().TextMatrix(view.topRow(), 0);
-    std::printf("startup_ms=%.1f hwm_kb=%ld rows=%d first_shown=%s total=\"%s\"\n", ms, statusKb("VmHWM:"),
-                log.fg().Rows(), qPrintable(first), qPrintable(log.totalrec().text()));
+    std::printf("startup_ms=%.1f hwm_kb=%lld store_read_kb=%lld disk_read_kb=%lld rows=%d first_shown=%s "
+                "total=\"%s\"\n",
+                ms, procFigure("/proc/self/status", "VmHWM:"), (after.first - before.first) / 1024,
+                (after.second - before.second) / 1024, log.fg().Rows(), qPrintable(first),
+                qPrintable(log.totalrec().text()));
     return 0;
 }
 
@@ -116,20 +178,33 @@ void ensureStore(const QString &dir, qint64 records)
     std::printf("  fill: %lld records in %.1f s\n", records, Ms(Clock::now() - t0).count() / 1000);
 }
 
+void startupRun(const QString &self, const QString &dir, const char *kind)
+{
+    QProcess child;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    child.setProcessEnvironment(env);
+    QElapsedTimer wall;
+    wall.start();
+    child.start(self, {QStringLiteral("--startup"), dir});
+    child.waitForFinished(StartupTimeoutMs);
+    std::printf("  start-up %s: %s   (process wall %lld ms)\n", kind,
+                child.readAllStandardOutput().trimmed().constData(), wall.elapsed());
+    std::fflush(stdout);
+}
+
 void startup(const QString &self, const QString &dir)
 {
-    for (int run = 0; run < 3; ++run) {
-        QProcess child;
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
-        child.setProcessEnvironment(env);
-        QElapsedTimer wall;
-        wall.start();
-        child.start(self, {QStringLiteral("--startup"), dir});
-        child.waitForFinished(120000);
-        std::printf("  start-up run %d: %s   (process wall %lld ms)\n", run + 1,
-                    child.readAllStandardOutput().trimmed().constData(), wall.elapsed());
+    const QString path = storeFilePath(dir);
+    startupRun(self, dir, "(warming)");
+    for (int run = 0; run < WarmRuns; ++run)
+        startupRun(self, dir, "warm");
+    for (int run = 0; run < ColdRuns; ++run) {
+        const char *how = coolStore(path);
+        startupRun(self, dir, qPrintable(QStringLiteral("cold (%1)").arg(QLatin1String(how))));
     }
+    dropCountTriggers(path, {QStringLiteral("logRecordCountInsert")});
+    startupRun(self, dir, "with the count rebuilt (insert trigger dropped)");
 }
 
 void scrolling(RecordLog &log, FlexGridView &view)
@@ -147,11 +222,11 @@ void scrolling(RecordLog &log, FlexGridView &view)
             ++wrong;
     }
     std::printf(
-        "  scroll to random positions (%d): median %.2f ms, p99 %.2f ms, max %.2f ms, wrong rows %d\n",
-        ScrollSamples, percentile(times, 0.5), percentile(times, 0.99), percentile(times, 1.0), wrong);
+        "  scroll to random positions (%d): median %.2f ms, p95 %.2f ms, max %.2f ms, wrong rows %d\n",
+        ScrollSamples, percentile(times, 0.5), percentile(times, 0.95), percentile(times, 1.0), wrong);
 }
 
-void commits(RecordLog &log)
+void commits(RecordLog &log, const char *kind)
 {
     std::vector<double> times;
     const std::array<QString, 4> labels{QStringLiteral("  25.3"), QStringLiteral("  26.1"),
@@ -162,16 +237,32 @@ void commits(RecordLog &log)
         times.push_back(Ms(Clock::now() - t0).count());
         QCoreApplication::processEvents();
     }
-    std::printf("  commit (grid row + durable append, %d): median %.3f ms, p90 %.3f ms, max %.2f ms\n",
-                CommitSamples, percentile(times, 0.5), percentile(times, 0.9), percentile(times, 1.0));
+    std::printf("  commit (grid row + durable append, %d, %s): median %.3f ms, p99 %.3f ms, max %.2f ms\n",
+                CommitSamples, kind, percentile(times, 0.5), percentile(times, 0.99), percentile(times, 1.0));
 }
 
-void deleteAll(RecordLog &log)
+void deleteAll(RecordLog &log, FlexGridView &view)
 {
+    // The event loop turns while the delete runs: the ticks show how long it
+    // went without.
+    QTimer ticker;
+    auto lastTick = Clock::now();
+    double longestGap = 0;
+    QObject::connect(&ticker, &QTimer::timeout, [&] {
+        const auto now = Clock::now();
+        longestGap = std::max(longestGap, Ms(now - lastTick).count());
+        lastTick = now;
+    });
+    ticker.start(TickInterval);
     const auto t0 = Clock::now();
+    lastTick = t0;
     log.delRec();
-    std::printf("  delete-all (delRec: delete, clear, reopen): %.0f ms; %s\n", Ms(Clock::now() - t0).count(),
-                qPrintable(log.totalrec().text()));
+    view.viewport()->repaint();
+    const double ms = Ms(Clock::now() - t0).count();
+    std::printf(
+        "  delete-all (delRec until the empty grid is painted): %.0f ms; longest event-loop gap %.0f ms; "
+        "%s, rows %d\n",
+        ms, longestGap, qPrintable(log.totalrec().text()), log.fg().Rows());
 }
 
 } // namespace
@@ -188,7 +279,7 @@ int main(int argc, char *argv[])
     parser.addOption(
         {QStringLiteral("dir"), QStringLiteral("Where the stores are built."), QStringLiteral("DIR")});
     parser.addOption({QStringLiteral("sizes"), QStringLiteral("Store sizes, comma-separated."),
-                      QStringLiteral("N,..."), QStringLiteral("1000000,10000000")});
+                      QStringLiteral("N,..."), QStringLiteral("10000000")});
     parser.process(app);
 
     QTemporaryDir temp;
@@ -204,8 +295,13 @@ int main(int argc, char *argv[])
 
         ShownLog shown(dir);
         scrolling(shown.log, shown.view);
-        commits(shown.log);
-        deleteAll(shown.log);
+        commits(shown.log, "with the count's triggers");
+        // The same without them, for comparison; delete-all makes them anew.
+        dropCountTriggers(storeFilePath(dir),
+                          {QStringLiteral("logRecordCountInsert"), QStringLiteral("logRecordCountDelete")});
+        commits(shown.log, "without them");
+        std::fflush(stdout);
+        deleteAll(shown.log, shown.view);
         std::fflush(stdout);
     }
     return 0;

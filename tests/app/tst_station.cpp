@@ -153,6 +153,21 @@ private Q_SLOTS:
         QTRY_COMPARE(rig.form.control("Label1(0)")->property("text").toString(),
                      "  " + QString::fromLatin1(field.left(FrameParser::FieldLimit)));
     }
+    // Lock-step through a delete-all: a frame waiting when it starts is not
+    // read or answered until it is done, and is then stored as record 1.
+    void frameWaitsForDeleteAll()
+    {
+        Rig rig;
+        rig.click("Start");
+        const QByteArray frame = "N1,2,3,4,";
+        rig.comm.receive(frame);
+        rig.boxes.answerNext(MsgAnswer::Yes);
+        rig.click("Command1");
+        QCOMPARE(rig.comm.waiting(), frame.size());
+        QVERIFY(rig.comm.sent().isEmpty());
+        QTRY_COMPARE(rig.text("totalrec"), "Total Records: 1");
+        QCOMPARE(rig.station.log().fg().TextMatrix(1, 5), "  4");
+    }
 };
 
 QTEST_MAIN(TestStation)

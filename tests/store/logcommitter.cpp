@@ -1,6 +1,8 @@
 // Test helper: starts a record log on DIR as the station does and commits
 // records without end, printing each serial number once its commit has
 // returned (and so its Update). The durability test kills it.
+// With --delete-all it commits ten records, prints "deleting", deletes all,
+// prints "deleted" once delRec has returned, then commits without end.
 
 #include "recordlog/recordlog.h"
 #include "support/fakes.h"
@@ -9,21 +11,43 @@
 
 #include <cstdio>
 
+namespace {
+constexpr int CommitsBeforeDelete = 10;
+
+void commitPrinted(RecordLog &log)
+{
+    log.commit({"  21.5", "  22", "  7", "  0.5"});
+    std::printf("%d\n", log.fg().Rows() - 2);
+    std::fflush(stdout);
+}
+
+void say(const char *line)
+{
+    std::printf("%s\n", line);
+    std::fflush(stdout);
+}
+} // namespace
+
 int main(int argc, char *argv[])
 {
     QCoreApplication app(argc, argv);
-    if (argc != 2)
-        return 1; // usage: qf_log_committer DIR
+    const bool deleteAll = argc == 3 && qstrcmp(argv[2], "--delete-all") == 0;
+    if (argc != 2 && !deleteAll)
+        return 1; // usage: qf_log_committer DIR [--delete-all]
     FakeMessageBoxes boxes;
     RecordLog log(QString::fromLocal8Bit(argv[1]), boxes);
     try {
         log.setFlex();
         log.fillGrid();
-        for (;;) {
-            log.commit({"  21.5", "  22", "  7", "  0.5"});
-            std::printf("%d\n", log.fg().Rows() - 2);
-            std::fflush(stdout);
+        if (deleteAll) {
+            for (int i = 0; i < CommitsBeforeDelete; ++i)
+                commitPrinted(log);
+            say("deleting");
+            log.delRec();
+            say("deleted");
         }
+        for (;;)
+            commitPrinted(log);
     } catch (const StationError &e) {
         std::fprintf(stderr, "%s\n", e.what());
         return 2;

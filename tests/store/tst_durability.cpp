@@ -6,6 +6,7 @@
 #include <QProcess>
 #include <QRandomGenerator>
 #include <QSet>
+#include <QTest>
 
 // A station killed at random moments loses no record it had committed, and
 // its store stays sound.
@@ -16,7 +17,6 @@ private slots:
     {
         StoreFixture store;
         store.create();
-        const QString committer = QCoreApplication::applicationDirPath() + "/qf_log_committer";
         const quint32 seed = QRandomGenerator::global()->generate();
         qInfo("seed %u", seed);
         QRandomGenerator random(seed);
@@ -24,8 +24,8 @@ private slots:
         QSet<QString> printed;
         for (int round = 0; round < 30; ++round) {
             QProcess child;
-            child.start(committer, {store.dir()});
-            QVERIFY2(child.waitForStarted(), qPrintable(committer));
+            child.start(committer(), {store.dir()});
+            QVERIFY2(child.waitForStarted(), qPrintable(committer()));
             // Kill within the first 200 ms of its life: during start-up or
             // in the middle of committing.
             const QDeadlineTimer killAt(int(random.bounded(200)));
@@ -50,6 +50,56 @@ private slots:
             QCOMPARE(stored.at(i), QString::number(i + 1));
         QCOMPARE(checkStore(store.path()), QStringList());
     }
+
+    // Killed while it deletes all records of a store of many: the next start
+    // lists either all records or none of them, plus every record committed
+    // after the delete returned, and the store stays sound.
+    void killedDeleteAllIsAllOrNothing()
+    {
+        constexpr qint64 Records = 100000;
+        constexpr int Rounds = 8;
+        StoreFixture store;
+        store.create();
+        const quint32 seed = QRandomGenerator::global()->generate();
+        qInfo("seed %u", seed);
+        QRandomGenerator random(seed);
+        int killedWhileDeleting = 0;
+        for (int round = 0; round < Rounds; ++round) {
+            fillStore(store.path(), Records);
+            const int before = store.column("SELECT count(*) FROM log").front().toInt();
+            QProcess child;
+            child.start(committer(), {store.dir(), "--delete-all"});
+            QVERIFY(child.waitForStarted());
+            QByteArray out;
+            while (!out.contains("deleting\n") && child.waitForReadyRead(5000))
+                out += child.readAllStandardOutput();
+            // Into the delete, or past it: half the rounds kill soon after it starts.
+            QTest::qWait(int(random.bounded(round % 2 == 0 ? 60 : 600)));
+            child.kill();
+            QVERIFY(child.waitForFinished());
+            out += child.readAllStandardOutput();
+
+            const QStringList stored = store.column("SELECT \"Sr No\" FROM log ORDER BY rowid");
+            if (out.contains("deleted\n")) {
+                const QList<QByteArray> after = out.mid(out.indexOf("deleted\n") + 8).split('\n');
+                for (qsizetype i = 0; i + 1 < after.size(); ++i)
+                    QVERIFY(stored.contains(QString::fromLatin1(after.at(i))));
+                QVERIFY(stored.size() < before);
+            } else {
+                QVERIFY2(stored.isEmpty() || stored.size() == before + 10,
+                         qPrintable(QString::number(stored.size())));
+                ++killedWhileDeleting;
+            }
+            for (qsizetype i = 0; i < stored.size(); i += std::max<qsizetype>(1, stored.size() / 100))
+                QCOMPARE(stored.at(i), QString::number(i + 1));
+            QCOMPARE(store.records()->RecordCount(), stored.size());
+            QCOMPARE(checkStore(store.path()), QStringList());
+        }
+        qInfo("killed %d of %d times before delRec returned", killedWhileDeleting, Rounds);
+    }
+
+private:
+    static QString committer() { return QCoreApplication::applicationDirPath() + "/qf_log_committer"; }
 };
 
 QTEST_GUILESS_MAIN(TestDurability)

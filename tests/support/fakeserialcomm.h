@@ -36,6 +36,7 @@ public:
     int CommEvent() const override;
     QString Input() override;
     void Output(const QString &text) override;
+    void raiseWaiting() override { m_receiveEvents.schedule(); }
 
     // The recorded operations; clearLog() also forgets sent().
     const QStringList &log() const { return m_log; }
