@@ -22,7 +22,10 @@ struct Envelope {
     bool empty() const { return std::isnan(low); }
     void add(float value);
     void add(const Envelope &other);
-    bool operator==(const Envelope &) const = default;
+    bool operator==(const Envelope &other) const
+    {
+        return empty() ? other.empty() : low == other.low && high == other.high;
+    }
 };
 
 // The records of the log as the plot needs them, in record order: the moment
