@@ -38,6 +38,13 @@ void TrendData::append(qint64 rowid, qint64 moment, const SensorValues &values)
         m_values[s].push_back(values[s]);
 }
 
+void TrendData::reserve(qsizetype count)
+{
+    m_moments.reserve(std::size_t(count));
+    for (auto &values : m_values)
+        values.reserve(std::size_t(count));
+}
+
 qint64 TrendData::rowid(qsizetype index) const
 {
     const auto run = std::upper_bound(m_rowidRuns.begin(), m_rowidRuns.end(), index,

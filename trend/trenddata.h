@@ -39,6 +39,8 @@ public:
     void clear();
     // Appends a record; moments never go back (StampClock makes them so).
     void append(qint64 rowid, qint64 moment, const SensorValues &values);
+    // Makes room for count records in all, so a long load does not copy.
+    void reserve(qsizetype count);
     // Brings the block envelopes up to date with the records appended since
     // the last call.
     void updateEnvelopes();

@@ -24,6 +24,8 @@ bool TrendFeed::load(const Progress &progress)
     const bool cached = loadCache();
     if (!cached)
         restart();
+    m_data.reserve(m_data.size() +
+                   qsizetype(std::max<qint64>(0, m_store->lastRowid() - (m_last ? m_last->rowid : 0))));
     readNew(std::numeric_limits<qsizetype>::max(), progress);
     return cached;
 }
