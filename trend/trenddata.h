@@ -30,11 +30,11 @@ struct Envelope {
 
 // The records of the log as the plot needs them, in record order: the moment
 // each is plotted at, its four values and its rowid; and, per sensor, the
-// envelope of every block of 16, 256, 4096... records, so that the envelope
+// envelope of every block of 32, 1024, 32768... records, so that the envelope
 // of any run of records is found in a few steps.
 class TrendData {
 public:
-    static constexpr qsizetype BlockFactor = 16;
+    static constexpr qsizetype BlockFactor = 32;
 
     void clear();
     // Appends a record; moments never go back (StampClock makes them so).
@@ -54,7 +54,7 @@ public:
     qsizetype lowerBound(double moment) const;
     // The envelope of the values of records [from, to) of one sensor.
     Envelope envelope(int sensor, qsizetype from, qsizetype to) const;
-    // The envelope of one block at a level (1: blocks of 16 records...).
+    // The envelope of one block at a level (1: blocks of 32 records...).
     const std::vector<Envelope> &level(int sensor, int level) const { return m_levels[sensor][level - 1]; }
     int levelCount() const { return int(m_levels[0].size()); }
 
