@@ -12,6 +12,7 @@ constexpr int LowerStretch = 2; // upper plot : lower plot = 3 : 2
 constexpr int UpperStretch = 3;
 constexpr double FollowTolerance = 1; // seconds short of the newest record still counted as following
 constexpr double ValueMargin = 0.05;  // of the value range, above and below
+constexpr double EmptySpan = 3600;    // seconds shown while there are no records
 
 } // namespace
 
@@ -96,9 +97,14 @@ void TrendPlot::showWholeHistory()
 {
     if (!m_ready)
         return;
-    const auto [from, to] = wholeRange(m_data);
     m_wholeHistory = true;
-    showRange(from, to);
+    if (m_data.isEmpty()) { // no records (yet): the last hour, empty
+        const double now = double(QDateTime::currentSecsSinceEpoch());
+        showRange(now - EmptySpan, now);
+    } else {
+        const auto [from, to] = wholeRange(m_data);
+        showRange(from, to);
+    }
     updateFollow();
 }
 

@@ -23,12 +23,13 @@ const QString Caption = QStringLiteral("Quillfern trend");
 
 TrendWindow::TrendWindow(TrendFeed &feed, QWidget *parent)
     : QMainWindow(parent), m_feed(feed), m_plot(new TrendPlot(feed.data(), this)), m_record(new QLabel(this)),
-      m_progress(new QProgressBar(this))
+      m_count(new QLabel(this)), m_progress(new QProgressBar(this))
 {
     setWindowTitle(Caption);
     setCentralWidget(m_plot);
     setUpMenus();
     statusBar()->addWidget(m_record, 1);
+    statusBar()->addPermanentWidget(m_count);
     statusBar()->addPermanentWidget(m_progress);
     m_progress->setRange(0, ProgressScale);
     m_progress->hide();
@@ -100,7 +101,8 @@ void TrendWindow::finishLoading(bool ok, const QString &error)
         fail(error);
         return;
     }
-    m_record->setText(QStringLiteral("%1 records").arg(m_feed.data().size()));
+    m_record->clear();
+    showCount();
     m_plot->showWholeHistory();
     m_plot->replot();
     m_poll.start();
@@ -118,11 +120,21 @@ void TrendWindow::fail(const QString &text)
 void TrendWindow::poll()
 {
     try {
-        if (m_feed.poll() != TrendFeed::Change::None)
+        const TrendFeed::Change change = m_feed.poll();
+        if (change == TrendFeed::Change::Reset)
+            m_record->clear(); // the record under the pointer is gone
+        if (change != TrendFeed::Change::None) {
             m_plot->dataChanged();
+            showCount();
+        }
     } catch (const StationError &e) {
         fail(QStringLiteral("%1: %2").arg(e.error().number).arg(e.error().description));
     }
+}
+
+void TrendWindow::showCount()
+{
+    m_count->setText(QStringLiteral("%1 records").arg(m_feed.data().size()));
 }
 
 void TrendWindow::showRecord(qsizetype index)

@@ -41,11 +41,13 @@ private:
     void savePicture();
     void exportVisible();
     void fail(const QString &text);
+    void showCount();
 
     TrendFeed &m_feed;
     TrendPlot *m_plot = nullptr;
     QAction *m_follow = nullptr;
     QLabel *m_record = nullptr;
+    QLabel *m_count = nullptr;
     QProgressBar *m_progress = nullptr;
     QTimer m_poll;
     QThread *m_loader = nullptr;
