@@ -23,6 +23,7 @@ template <typename T> bool writeColumn(QIODevice &out, const std::vector<T> &col
 
 template <typename T> bool readColumn(QIODevice &in, std::vector<T> &column, qint64 count)
 {
+    column.reserve(std::size_t(TrendData::roomFor(count)));
     column.resize(std::size_t(count));
     const qint64 bytes = count * qint64(sizeof(T));
     return in.read(reinterpret_cast<char *>(column.data()), bytes) == bytes;

@@ -40,9 +40,12 @@ void TrendData::append(qint64 rowid, qint64 moment, const SensorValues &values)
 
 void TrendData::reserve(qsizetype count)
 {
-    m_moments.reserve(std::size_t(count));
+    const auto room = std::size_t(roomFor(count));
+    if (m_moments.capacity() >= std::size_t(count))
+        return;
+    m_moments.reserve(room);
     for (auto &values : m_values)
-        values.reserve(std::size_t(count));
+        values.reserve(room);
 }
 
 qint64 TrendData::rowid(qsizetype index) const

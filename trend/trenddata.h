@@ -39,8 +39,11 @@ public:
     void clear();
     // Appends a record; moments never go back (StampClock makes them so).
     void append(qint64 rowid, qint64 moment, const SensorValues &values);
-    // Makes room for count records in all, so a long load does not copy.
+    // Makes room for count records in all and some more, so that neither a
+    // long load nor the records that follow copy the columns (room not yet
+    // written to takes no memory).
     void reserve(qsizetype count);
+    static qsizetype roomFor(qsizetype count) { return count + count / 8 + BlockFactor * BlockFactor; }
     // Brings the block envelopes up to date with the records appended since
     // the last call.
     void updateEnvelopes();
