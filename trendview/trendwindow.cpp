@@ -106,7 +106,6 @@ void TrendWindow::finishLoading(bool ok, const QString &error)
     m_plot->showWholeHistory();
     m_plot->replot();
     m_poll.start();
-    emit loaded();
 }
 
 void TrendWindow::fail(const QString &text)

@@ -28,10 +28,6 @@ public:
 
     // Loads the records in the background, then shows them and follows.
     void start();
-    TrendPlot &plot() { return *m_plot; }
-
-signals:
-    void loaded();
 
 private:
     void setUpMenus();

@@ -1,6 +1,7 @@
 #include "support/storefixture.h"
 #include "trend/trendfeed.h"
 
+#include <QBuffer>
 #include <QCryptographicHash>
 #include <QDeadlineTimer>
 #include <QImage>
@@ -94,6 +95,18 @@ private slots:
         TrendFeed refilled(store.path());
         QVERIFY(!refilled.load());
         QCOMPARE(refilled.data().size(), 4000);
+    }
+
+    void exportsAsTheStoreToolDoes()
+    {
+        StoreFixture store;
+        store.create(300);
+        store.sql({"UPDATE log SET Temp2 = NULL, TimeAndDate = 'line, \"noise\"' WHERE rowid = 7"});
+        QBuffer tool, viewer;
+        QVERIFY(tool.open(QIODevice::WriteOnly) && viewer.open(QIODevice::WriteOnly));
+        exportStore(store.path(), tool);
+        TrendStore(store.path()).exportRange(1, 300, viewer);
+        QCOMPARE(viewer.data(), tool.data());
     }
 
     void neverWritesTheStore()
