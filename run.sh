@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds, creates the store if absent, and opens the
-# window with the simulated device attached as COM1. The simulator stops when
-# the window closes.
+# window with the simulated device attached as COM1, and the trend viewer
+# beside it. The simulator and the viewer stop when the window closes.
 set -euo pipefail
 source "$(dirname "$0")/scripts/common.sh"
 
@@ -53,4 +53,12 @@ if [ "$port" = 1 ]; then
 else
     qf_say "opening the window: set COM to $port, then press START to see the values arrive"
 fi
-"${display_wrap[@]}" "$bin/quillfern"
+# The trend viewer opens beside the window and follows the records as they
+# are logged; it closes with the window.
+qf_say "opening the trend viewer beside the window"
+"${display_wrap[@]}" bash -c '
+    "$0/quillfern" & window=$!
+    "$0/quillfern-trend" "$0" & trend=$!
+    wait "$window"; status=$?
+    kill "$trend" 2>/dev/null; wait "$trend" 2>/dev/null
+    exit "$status"' "$bin"

@@ -205,20 +205,14 @@ void exportStore(const QString &path, QIODevice &out)
         buffer.clear();
     };
 
-    QStringList header;
-    for (const QLatin1String field : LogFieldNames)
-        header.append(field);
-    buffer += header.join(QLatin1Char(',')).toUtf8() + "\r\n";
-
+    buffer += exportHeaderLine();
     QSqlQuery query =
         connection.exec(QStringLiteral("SELECT %1 FROM log ORDER BY rowid").arg(quotedLogFields()));
+    QVariantList values(LogFieldCount);
     while (query.next()) {
-        for (int i = 0; i < LogFieldCount; ++i) {
-            if (i > 0)
-                buffer += ',';
-            buffer += csvField(csvText(query.value(i), i == TimeAndDateField));
-        }
-        buffer += "\r\n";
+        for (int i = 0; i < LogFieldCount; ++i)
+            values[i] = query.value(i);
+        buffer += exportRecordLine(values);
         if (buffer.size() >= ExportBuffer)
             flush();
     }
@@ -226,6 +220,25 @@ void exportStore(const QString &path, QIODevice &out)
         throw StationError(connection.error(query.lastError()));
     query.finish();
     flush();
+}
+
+QByteArray exportHeaderLine()
+{
+    QStringList header;
+    for (const QLatin1String field : LogFieldNames)
+        header.append(field);
+    return header.join(QLatin1Char(',')).toUtf8() + "\r\n";
+}
+
+QByteArray exportRecordLine(const QVariantList &values)
+{
+    QByteArray line;
+    for (int i = 0; i < values.size(); ++i) {
+        if (i > 0)
+            line += ',';
+        line += csvField(csvText(values.at(i), i == TimeAndDateField));
+    }
+    return line + "\r\n";
 }
 
 QStringList checkStore(const QString &path)

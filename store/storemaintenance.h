@@ -3,6 +3,7 @@
 #include <QIODevice>
 #include <QString>
 #include <QStringList>
+#include <QVariantList>
 
 #include <functional>
 
@@ -31,6 +32,10 @@ void fillStore(const QString &path, qint64 count, const std::function<void(qint6
 // names, date-times in ISO 8601 form, numbers in C form at full precision,
 // lines ended by CR LF.
 void exportStore(const QString &path, QIODevice &out);
+// The lines exportStore writes: the header, and one record (its six values in
+// field order).
+QByteArray exportHeaderLine();
+QByteArray exportRecordLine(const QVariantList &values);
 
 // Runs SQLite's integrity check, checks table log and its six fields, and
 // proves that the station can list the records and append one (inside a

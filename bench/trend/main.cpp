@@ -1,0 +1,298 @@
+// quillfern-bench-trend: the trend viewer's figures on stores of one and ten
+// million records made by `quillfern-store fill`.
+//
+//   quillfern-bench-trend [--dir DIR] [--sizes 1000000,10000000] [--seconds S]
+//
+// Stores are made in DIR/<size>/velk.mdb (a temporary directory by default;
+// a store of the right size there is reused). Opening is measured in fresh
+// child processes of this program (first without the cache file, then with
+// it), which also report their peak resident memory (VmHWM) and the redraw
+// times of zoom and pan steps. Following is measured here: a station thread
+// commits 45 records a second through the record log while the viewer polls
+// the store as its window does.
+
+#include "recordlog/recordlog.h"
+#include "store/storemaintenance.h"
+#include "support/fakes.h"
+#include "trend/trendfeed.h"
+#include "trendview/trendplot.h"
+#include "trendview/trendwindow.h"
+
+#include <QApplication>
+#include <QCommandLineParser>
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QRandomGenerator>
+#include <QTemporaryDir>
+#include <QTimer>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <ctime>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+namespace {
+
+using Ms = std::chrono::duration<double, std::milli>;
+using Clock = std::chrono::steady_clock;
+
+constexpr QSize ViewSize(1200, 700);
+constexpr int RedrawSteps = 200;
+constexpr double ZoomStep = 0.8;
+constexpr double PanStep = 0.1;
+constexpr std::chrono::microseconds FramePeriod(1'000'000 / 45); // 45 frames a second
+
+double percentile(std::vector<double> values, double p)
+{
+    if (values.empty())
+        return 0;
+    std::sort(values.begin(), values.end());
+    return values[std::min(values.size() - 1, std::size_t(p * double(values.size())))];
+}
+
+long peakMemoryKb()
+{
+    QFile status(QStringLiteral("/proc/self/status"));
+    if (!status.open(QIODevice::ReadOnly))
+        return 0;
+    for (const QByteArray &line : status.readAll().split('\n'))
+        if (line.startsWith("VmHWM:"))
+            return line.mid(6).trimmed().split(' ').first().toLong();
+    return 0;
+}
+
+double threadCpuMs()
+{
+    timespec t{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
+    return double(t.tv_sec) * 1000 + double(t.tv_nsec) / 1e6;
+}
+
+// Child: open, paint the whole history once, then zoom and pan.
+int openAndRedraw(const QString &dir)
+{
+    const auto start = Clock::now();
+    TrendFeed feed(storeFilePath(dir));
+    const bool cached = feed.load();
+    TrendPlot plot(feed.data());
+    plot.resize(ViewSize);
+    plot.replot(QCustomPlot::rpImmediateRefresh);
+    plot.showWholeHistory();
+    plot.toPixmap(ViewSize.width(), ViewSize.height());
+    const double openMs = Ms(Clock::now() - start).count();
+    feed.saveCache();
+
+    QRandomGenerator random(1);
+    std::vector<double> redraws;
+    for (int i = 0; i < RedrawSteps; ++i) {
+        const QCPRange range = plot.visibleRange();
+        const auto stepStart = Clock::now();
+        if (i % 2 == 0) { // zoom in or out around a random point
+            const double at = range.lower + range.size() * random.generateDouble();
+            const double factor = (i / 2) % 8 < 4 ? ZoomStep : 1 / ZoomStep;
+            plot.showRange(at - (at - range.lower) * factor, at + (range.upper - at) * factor);
+        } else { // pan
+            const double shift = range.size() * PanStep * (random.bounded(2) ? 1 : -1);
+            plot.showRange(range.lower + shift, range.upper + shift);
+        }
+        plot.replot(QCustomPlot::rpImmediateRefresh);
+        redraws.push_back(Ms(Clock::now() - stepStart).count());
+    }
+    std::printf("%d %.1f %.1f %ld\n", cached ? 1 : 0, openMs, percentile(redraws, 0.95), peakMemoryKb());
+    return 0;
+}
+
+struct OpenFigures {
+    bool cached = false;
+    double openMs = 0;
+    double redrawP95 = 0;
+    long peakKb = 0;
+};
+
+OpenFigures runChild(const QString &dir)
+{
+    QProcess child;
+    child.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    child.start(QCoreApplication::applicationFilePath(), {QStringLiteral("--child"), dir});
+    child.waitForFinished(-1);
+    const QList<QByteArray> f = child.readAllStandardOutput().trimmed().split(' ');
+    if (f.size() != 4)
+        return {};
+    return {f[0] == "1", f[1].toDouble(), f[2].toDouble(), f[3].toLong()};
+}
+
+bool makeStore(const QString &dir, qint64 size)
+{
+    const QString path = storeFilePath(dir);
+    if (QFile::exists(path))
+        return true;
+    QDir().mkpath(dir);
+    const QString tool = QCoreApplication::applicationDirPath() + QStringLiteral("/quillfern-store");
+    std::fprintf(stderr, "filling %s with %lld records...\n", qPrintable(path), size);
+    return QProcess::execute(tool, {QStringLiteral("create"), dir}) == 0 &&
+           QProcess::execute(tool, {QStringLiteral("fill"), QString::number(size), dir}) == 0;
+}
+
+struct FollowFigures {
+    double commitMeanAlone = 0, commitP95Alone = 0;
+    double commitMeanFollowed = 0, commitP95Followed = 0;
+    double appearP95 = 0, appearMax = 0;
+    double viewerCpuPercent = 0;
+};
+
+// The station: commits a frame every FramePeriod for the given time, noting
+// when each commit returned and how long it took.
+void station(const QString &dir, std::chrono::milliseconds duration, std::vector<double> &commitMs,
+             std::vector<Clock::time_point> &committedAt, std::mutex &lock)
+{
+    FakeMessageBoxes boxes;
+    RecordLog log(dir, boxes);
+    log.setFlex();
+    const auto end = Clock::now() + duration;
+    for (auto next = Clock::now(); next < end; next += FramePeriod) {
+        std::this_thread::sleep_until(next);
+        const auto start = Clock::now();
+        log.commit({QStringLiteral("  21.5"), QStringLiteral("  22"), QStringLiteral("  7"),
+                    QStringLiteral("  0.5")});
+        const auto done = Clock::now();
+        const std::lock_guard guard(lock);
+        commitMs.push_back(Ms(done - start).count());
+        committedAt.push_back(done);
+    }
+}
+
+FollowFigures follow(const QString &dir, int seconds)
+{
+    FollowFigures figures;
+    const std::chrono::milliseconds duration(seconds * 1000);
+    std::mutex lock;
+    {
+        std::vector<double> commitMs;
+        std::vector<Clock::time_point> at;
+        station(dir, duration, commitMs, at, lock);
+        figures.commitMeanAlone =
+            std::accumulate(commitMs.begin(), commitMs.end(), 0.0) / double(commitMs.size());
+        figures.commitP95Alone = percentile(commitMs, 0.95);
+    }
+    TrendFeed feed(storeFilePath(dir));
+    feed.load();
+    TrendPlot plot(feed.data());
+    plot.resize(ViewSize);
+    plot.replot(QCustomPlot::rpImmediateRefresh);
+    plot.showWholeHistory();
+    const qsizetype before = feed.data().size();
+
+    std::vector<double> commitMs, appearMs;
+    std::vector<Clock::time_point> committedAt;
+    std::thread stationThread(station, dir, duration, std::ref(commitMs), std::ref(committedAt),
+                              std::ref(lock));
+    double viewerCpu = 0;
+    const auto start = Clock::now();
+    QTimer poll;
+    poll.setInterval(TrendWindow::PollInterval);
+    QObject::connect(&poll, &QTimer::timeout, [&] {
+        const double cpuStart = threadCpuMs();
+        const qsizetype seen = feed.data().size();
+        if (feed.poll() != TrendFeed::Change::None) {
+            plot.dataChanged();
+            plot.replot(QCustomPlot::rpImmediateRefresh);
+        }
+        viewerCpu += threadCpuMs() - cpuStart;
+        const auto now = Clock::now();
+        const std::lock_guard guard(lock);
+        for (qsizetype i = seen; i < feed.data().size(); ++i)
+            if (std::size_t(i - before) < committedAt.size())
+                appearMs.push_back(Ms(now - committedAt[std::size_t(i - before)]).count());
+    });
+    poll.start();
+    QTimer::singleShot(duration + TrendWindow::PollInterval * 2, [] { QCoreApplication::quit(); });
+    QCoreApplication::exec();
+    const double elapsed = Ms(Clock::now() - start).count();
+    stationThread.join();
+    figures.commitMeanFollowed =
+        std::accumulate(commitMs.begin(), commitMs.end(), 0.0) / double(commitMs.size());
+    figures.commitP95Followed = percentile(commitMs, 0.95);
+    figures.appearP95 = percentile(appearMs, 0.95);
+    figures.appearMax = appearMs.empty() ? 0 : *std::max_element(appearMs.begin(), appearMs.end());
+    figures.viewerCpuPercent = 100 * viewerCpu / elapsed;
+    return figures;
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    if (argc == 3 && qstrcmp(argv[1], "--child") == 0) {
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+        QApplication app(argc, argv);
+        return openAndRedraw(QString::fromLocal8Bit(argv[2]));
+    }
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    QCommandLineParser parser;
+    parser.addOptions(
+        {{QStringLiteral("dir"), QStringLiteral("Where the stores are made."), QStringLiteral("DIR")},
+         {QStringLiteral("sizes"), QStringLiteral("Store sizes."), QStringLiteral("N,N")},
+         {QStringLiteral("seconds"), QStringLiteral("Length of each follow phase."), QStringLiteral("S")}});
+    parser.process(app);
+    QTemporaryDir temp;
+    const QString base =
+        parser.isSet(QStringLiteral("dir")) ? parser.value(QStringLiteral("dir")) : temp.path();
+    const QStringList sizes = parser.isSet(QStringLiteral("sizes"))
+                                  ? parser.value(QStringLiteral("sizes")).split(',')
+                                  : QStringList{"1000000"};
+    const int seconds =
+        parser.isSet(QStringLiteral("seconds")) ? parser.value(QStringLiteral("seconds")).toInt() : 5;
+
+    std::printf("| figure | target | %s |\n|---|---|%s\n",
+                qPrintable(sizes.join(QStringLiteral(" records | ")) + QStringLiteral(" records")),
+                qPrintable(QStringLiteral("---|").repeated(sizes.size())));
+    std::vector<OpenFigures> cold, warm;
+    std::vector<FollowFigures> follows;
+    for (const QString &size : sizes) {
+        const QString dir = base + QLatin1Char('/') + size;
+        if (!makeStore(dir, size.toLongLong()))
+            return 1;
+        QFile::remove(storeFilePath(dir) + QStringLiteral(".trend"));
+        cold.push_back(runChild(dir));
+        warm.push_back(runChild(dir));
+        follows.push_back(follow(dir, seconds));
+    }
+    auto row = [&](const char *figure, const char *target, const std::function<QString(std::size_t)> &cell) {
+        QStringList cells;
+        for (std::size_t i = 0; i < std::size_t(sizes.size()); ++i)
+            cells.append(cell(i));
+        std::printf("| %s | %s | %s |\n", figure, target, qPrintable(cells.join(QStringLiteral(" | "))));
+    };
+    auto ms = [](double v) { return QString::number(v, 'f', 0) + QStringLiteral(" ms"); };
+    row("open to first whole-history view, cache present", "0.5 s / 1 s", [&](std::size_t i) {
+        return ms(warm[i].openMs) + (warm[i].cached ? QString() : QStringLiteral(" (cache NOT used)"));
+    });
+    row("the same without the cache", "2 s / 10 s", [&](std::size_t i) { return ms(cold[i].openMs); });
+    row("redraw after a zoom or pan step, p95", "30 ms / 50 ms",
+        [&](std::size_t i) { return ms(std::max(cold[i].redrawP95, warm[i].redrawP95)); });
+    row("peak memory (VmHWM)", "150 MB / 250 MB", [&](std::size_t i) {
+        return QString::number(double(std::max(cold[i].peakKb, warm[i].peakKb)) / 1024, 'f', 0) +
+               QStringLiteral(" MB");
+    });
+    row("committed record appears in the followed view, p95 / max", "1 s", [&](std::size_t i) {
+        return ms(follows[i].appearP95) + QStringLiteral(" / ") + ms(follows[i].appearMax);
+    });
+    row("viewer CPU while following 45 frames/s", "10 % of a core", [&](std::size_t i) {
+        return QString::number(follows[i].viewerCpuPercent, 'f', 1) + QStringLiteral(" %");
+    });
+    row("station commit mean / p95, viewer closed", "-", [&](std::size_t i) {
+        return QString::number(follows[i].commitMeanAlone, 'f', 2) + QStringLiteral(" / ") +
+               QString::number(follows[i].commitP95Alone, 'f', 2) + QStringLiteral(" ms");
+    });
+    row("station commit mean / p95, viewer following", "unchanged", [&](std::size_t i) {
+        return QString::number(follows[i].commitMeanFollowed, 'f', 2) + QStringLiteral(" / ") +
+               QString::number(follows[i].commitP95Followed, 'f', 2) + QStringLiteral(" ms");
+    });
+    return 0;
+}

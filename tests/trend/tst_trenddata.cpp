@@ -1,0 +1,198 @@
+#include "trend/stampclock.h"
+#include "trend/trenddata.h"
+#include "trend/trendplotdata.h"
+
+#include <QTest>
+
+#include <algorithm>
+
+namespace {
+
+constexpr qint64 Start = 1'700'000'000;
+
+// Records one second apart; sensor s holds value(i) * (s + 1), NoValue where
+// value gives NaN.
+TrendData makeData(qsizetype count, const std::function<float(qsizetype)> &value)
+{
+    TrendData data;
+    for (qsizetype i = 0; i < count; ++i) {
+        const float v = value(i);
+        data.append(i + 1, Start + i, {v, 2 * v, 3 * v, 4 * v});
+    }
+    data.updateEnvelopes();
+    return data;
+}
+
+Envelope bruteEnvelope(const TrendData &data, int sensor, qsizetype from, qsizetype to)
+{
+    Envelope e;
+    for (qsizetype i = from; i < to; ++i)
+        e.add(data.value(sensor, i));
+    return e;
+}
+
+float wobble(qsizetype i)
+{
+    return float((i * 7919) % 1000) / 10;
+}
+
+qint64 wall(const char *text)
+{
+    return *parseWallClock(text);
+}
+
+} // namespace
+
+class TestTrendData : public QObject {
+    Q_OBJECT
+private slots:
+    void envelopeIsExact_data()
+    {
+        QTest::addColumn<qsizetype>("count");
+        QTest::addColumn<qsizetype>("from");
+        QTest::addColumn<qsizetype>("to");
+        QTest::newRow("one record") << qsizetype(1) << qsizetype(0) << qsizetype(1);
+        QTest::newRow("inside one block") << qsizetype(100) << qsizetype(3) << qsizetype(9);
+        QTest::newRow("block edges") << qsizetype(2048) << qsizetype(32) << qsizetype(1024);
+        QTest::newRow("across levels") << qsizetype(70000) << qsizetype(15) << qsizetype(69999);
+        QTest::newRow("unaligned both ends") << qsizetype(70000) << qsizetype(1025) << qsizetype(65535);
+        QTest::newRow("newest partial block") << qsizetype(1100) << qsizetype(1090) << qsizetype(1100);
+        QTest::newRow("empty range") << qsizetype(50) << qsizetype(20) << qsizetype(20);
+    }
+    void envelopeIsExact()
+    {
+        QFETCH(qsizetype, count);
+        QFETCH(qsizetype, from);
+        QFETCH(qsizetype, to);
+        // Odd records rise, even ones fall: the extremes of a range lie at its two ends.
+        const TrendData data = makeData(
+            count, [count](qsizetype i) { return i % 5 == 0 ? NoValue : float(i % 2 ? i : count - i); });
+        for (int s = 0; s < SensorCount; ++s)
+            QCOMPARE(data.envelope(s, from, to), bruteEnvelope(data, s, from, to));
+    }
+
+    void newestPartialBlockFollowsAppends()
+    {
+        TrendData data;
+        for (qsizetype i = 0; i < 600; ++i) {
+            data.append(i + 1, Start + i, {wobble(i), NoValue, float(i), -float(i)});
+            data.updateEnvelopes();
+            for (int level = 1; level <= data.levelCount(); ++level) {
+                const qsizetype block = qsizetype(std::pow(TrendData::BlockFactor, level));
+                const qsizetype first = i / block * block;
+                QCOMPARE(data.level(0, level).back(), bruteEnvelope(data, 0, first, i + 1));
+                QCOMPARE(data.level(3, level).back(), bruteEnvelope(data, 3, first, i + 1));
+            }
+        }
+    }
+
+    void spikeSurvivesEveryZoom_data()
+    {
+        QTest::addColumn<qsizetype>("spike");
+        QTest::addColumn<int>("columns");
+        QTest::addColumn<qint64>("span");
+        for (const int columns : {1, 7, 300, 1920})
+            for (const qint64 span : {qint64(200), qint64(5000), qint64(1'000'000)})
+                QTest::addRow("%d columns, %lld s", columns, span) << qsizetype(777'777) << columns << span;
+        QTest::newRow("first record") << qsizetype(0) << 500 << qint64(1'000'000);
+        QTest::newRow("newest record") << qsizetype(999'999) << 500 << qint64(1'000'000);
+    }
+    void spikeSurvivesEveryZoom()
+    {
+        QFETCH(qsizetype, spike);
+        QFETCH(int, columns);
+        QFETCH(qint64, span);
+        const float spikeValue = 1000;
+        const TrendData data =
+            makeData(1'000'000, [spike, spikeValue](qsizetype i) { return i == spike ? spikeValue : 20.0f; });
+        const double from = double(Start + spike) - double(span) / 3;
+        const PlotPoints points = plotPoints(data, from, from + double(span), columns);
+        const auto &values = points.values[1];
+        QCOMPARE(*std::max_element(values.begin(), values.end()), 2.0 * spikeValue);
+        QVERIFY(points.keys.size() <= std::size_t(2 * columns + 2) || !points.envelope);
+    }
+
+    void nullsAreGaps_data()
+    {
+        QTest::addColumn<qsizetype>("count");
+        QTest::addColumn<int>("columns");
+        QTest::newRow("a point per record") << qsizetype(100) << 400;
+        QTest::newRow("envelope per column") << qsizetype(100'000) << 100;
+    }
+    void nullsAreGaps()
+    {
+        QFETCH(qsizetype, count);
+        QFETCH(int, columns);
+        // The middle fifth of the records has no values at all.
+        const TrendData data = makeData(
+            count, [count](qsizetype i) { return i >= 2 * count / 5 && i < 3 * count / 5 ? NoValue : 5.0f; });
+        const PlotPoints points = plotPoints(data, double(Start), double(Start + count - 1), columns);
+        const auto &values = points.values[0];
+        QVERIFY(std::any_of(values.begin(), values.end(), [](double v) { return std::isnan(v); }));
+        QVERIFY(std::none_of(values.begin(), values.end(), [](double v) { return v == 0; }));
+    }
+
+    void parsesStamps_data()
+    {
+        QTest::addColumn<QByteArray>("text");
+        QTest::addColumn<qint64>("expected"); // -1: no date and time
+        QTest::newRow("stored form") << QByteArray("2026-03-01 12:30:05") << qint64(1772368205);
+        QTest::newRow("ISO with T") << QByteArray("2026-03-01T12:30:05") << qint64(1772368205);
+        QTest::newRow("ISO with fraction") << QByteArray("2026-03-01T12:30:05.250") << qint64(1772368205);
+        QTest::newRow("day first") << QByteArray("01.03.2026 12:30:05") << qint64(1772368205);
+        QTest::newRow("date only") << QByteArray("2026-03-01") << qint64(1772323200);
+        QTest::newRow("no such day") << QByteArray("2026-02-30 12:30:05") << qint64(-1);
+        QTest::newRow("minute 61") << QByteArray("2026-03-01 12:61:00") << qint64(-1);
+        QTest::newRow("line noise") << QByteArray("N21.5,") << qint64(-1);
+        QTest::newRow("empty") << QByteArray() << qint64(-1);
+    }
+    void parsesStamps()
+    {
+        QFETCH(QByteArray, text);
+        QFETCH(qint64, expected);
+        QCOMPARE(parseWallClock(std::string_view(text.constData(), std::size_t(text.size()))).value_or(-1),
+                 expected);
+    }
+
+    void autumnHourIsShownInOrder()
+    {
+        // Berlin, 2026-10-25: at 03:00 summer time the clock goes back to 02:00.
+        StampClock clock(QTimeZone("Europe/Berlin"));
+        const qint64 first = *clock.next(wall("2026-10-25 02:59:59")); // summer time
+        const qint64 again = *clock.next(wall("2026-10-25 02:00:00")); // winter time
+        const qint64 later = *clock.next(wall("2026-10-25 02:30:00"));
+        QCOMPARE(again - first, 1);
+        QCOMPARE(later - again, 1800);
+        QCOMPARE(first,
+                 QDateTime(QDate(2026, 10, 25), QTime(0, 59, 59), QTimeZone::utc()).toSecsSinceEpoch());
+    }
+
+    void backwardAndUnreadableStampsStayInPlace()
+    {
+        StampClock clock(QTimeZone::utc());
+        QCOMPARE(clock.next(std::nullopt), std::nullopt); // nothing to stand beside yet
+        const qint64 first = *clock.next(wall("2026-01-01 10:00:00"));
+        QCOMPARE(*clock.next(std::nullopt), first);
+        QCOMPARE(*clock.next(wall("2026-01-01 09:00:00")), first); // set back by hand
+        QCOMPARE(*clock.next(wall("2026-01-01 10:00:07")), first + 7);
+    }
+
+    void nearestRecord_data()
+    {
+        QTest::addColumn<double>("moment");
+        QTest::addColumn<qsizetype>("expected");
+        QTest::newRow("before the first") << double(Start - 100) << qsizetype(0);
+        QTest::newRow("just past a record") << double(Start + 4.4) << qsizetype(4);
+        QTest::newRow("just before a record") << double(Start + 4.6) << qsizetype(5);
+        QTest::newRow("after the newest") << double(Start + 1000) << qsizetype(9);
+    }
+    void nearestRecord()
+    {
+        QFETCH(double, moment);
+        QFETCH(qsizetype, expected);
+        QCOMPARE(::nearestRecord(makeData(10, wobble), moment), expected);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestTrendData)
+#include "tst_trenddata.moc"

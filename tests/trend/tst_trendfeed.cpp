@@ -1,0 +1,201 @@
+#include "support/storefixture.h"
+#include "trend/trendfeed.h"
+
+#include <QBuffer>
+#include <QCryptographicHash>
+#include <QDeadlineTimer>
+#include <QImage>
+#include <QProcess>
+
+namespace {
+
+const QColor Sensor1Color(0xd6, 0x27, 0x28);
+constexpr int PollMs = 20;
+
+QByteArray fileHash(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? QCryptographicHash::hash(file.readAll(), QCryptographicHash::Sha1)
+                                          : "";
+}
+
+QString appendRows(int count)
+{
+    return QStringLiteral("WITH RECURSIVE s(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM s WHERE i < %1) "
+                          "INSERT INTO log SELECT i, datetime('now', 'localtime'), 21.5, NULL, 7, 0.5 FROM s")
+        .arg(count);
+}
+
+// Runs quillfern-trend --png on dir; returns its exit code.
+int renderPng(const QString &dir, const QString &png, QByteArray *errors = nullptr)
+{
+    QProcess trend;
+    trend.start(qEnvironmentVariable("QF_BIN_DIR") + "/quillfern-trend",
+                {"--png", png, "--size", "800x500", dir});
+    trend.waitForFinished();
+    if (errors)
+        *errors = trend.readAllStandardError();
+    return trend.exitStatus() == QProcess::NormalExit ? trend.exitCode() : -1;
+}
+
+} // namespace
+
+class TestTrendFeed : public QObject {
+    Q_OBJECT
+private slots:
+    void followsAppendsAndDeleteAll()
+    {
+        StoreFixture store;
+        store.create(1000);
+        TrendFeed feed(store.path());
+        feed.load();
+        QCOMPARE(feed.data().size(), 1000);
+        QCOMPARE(feed.poll(), TrendFeed::Change::None);
+        store.sql({appendRows(3)});
+        QCOMPARE(feed.poll(), TrendFeed::Change::Appended);
+        QCOMPARE(feed.data().size(), 1003);
+        QVERIFY(std::isnan(feed.data().value(1, 1002)));
+        store.sql({"DELETE FROM log"});
+        QCOMPARE(feed.poll(), TrendFeed::Change::Reset);
+        QVERIFY(feed.data().isEmpty());
+        store.sql({appendRows(2)});
+        QCOMPARE(feed.poll(), TrendFeed::Change::Appended);
+        QCOMPARE(feed.data().size(), 2);
+        QCOMPARE(feed.data().rowid(0), 1);
+    }
+
+    void deleteAllAndRefillBetweenPollsRestarts()
+    {
+        StoreFixture store;
+        store.create(50);
+        TrendFeed feed(store.path());
+        feed.load();
+        store.sql({"DELETE FROM log", appendRows(80)});
+        QCOMPARE(feed.poll(), TrendFeed::Change::Reset);
+        QCOMPARE(feed.data().size(), 80);
+    }
+
+    void cacheIsUsedOnlyWhileItMatches()
+    {
+        StoreFixture store;
+        store.create(5000);
+        QVERIFY(!TrendFeed(store.path()).load());
+        {
+            TrendFeed feed(store.path());
+            feed.load();
+            QVERIFY(feed.saveCache());
+        }
+        store.sql({appendRows(7)});
+        TrendFeed cached(store.path());
+        QVERIFY(cached.load());
+        QCOMPARE(cached.data().size(), 5007);
+        QCOMPARE(cached.data().envelope(0, 0, 5007).high, 34.9f);
+        store.sql({"DELETE FROM log"});
+        fillStore(store.path(), 4000);
+        TrendFeed refilled(store.path());
+        QVERIFY(!refilled.load());
+        QCOMPARE(refilled.data().size(), 4000);
+    }
+
+    void exportsAsTheStoreToolDoes()
+    {
+        StoreFixture store;
+        store.create(300);
+        store.sql({"UPDATE log SET Temp2 = NULL, TimeAndDate = 'line, \"noise\"' WHERE rowid = 7"});
+        QBuffer tool, viewer;
+        QVERIFY(tool.open(QIODevice::WriteOnly) && viewer.open(QIODevice::WriteOnly));
+        exportStore(store.path(), tool);
+        TrendStore(store.path()).exportRange(1, 300, viewer);
+        QCOMPARE(viewer.data(), tool.data());
+    }
+
+    void neverWritesTheStore()
+    {
+        StoreFixture store;
+        store.create(3000);
+        const QByteArray before = fileHash(store.path());
+        TrendFeed feed(store.path());
+        feed.load();
+        feed.poll();
+        feed.saveCache();
+        QCOMPARE(fileHash(store.path()), before);
+        QCOMPARE(store.column("PRAGMA journal_mode"), QStringList{"wal"});
+    }
+
+    void followsTheStationCommitting()
+    {
+        StoreFixture store;
+        store.create();
+        TrendFeed feed(store.path());
+        feed.load();
+        QProcess committer;
+        committer.start(QCoreApplication::applicationDirPath() + "/qf_log_committer", {store.dir()});
+        QVERIFY(committer.waitForStarted());
+        const QDeadlineTimer deadline(20000);
+        while (feed.data().size() < 300 && !deadline.hasExpired()) {
+            feed.poll();
+            committer.waitForFinished(PollMs); // a wait that also notices an early end
+            QCOMPARE(committer.state(), QProcess::Running);
+        }
+        committer.kill();
+        committer.waitForFinished();
+        feed.poll();
+        const qsizetype stored = store.column("SELECT count(*) FROM log").first().toLongLong();
+        QVERIFY(stored >= 300);
+        QCOMPARE(feed.data().size(), stored);
+        QCOMPARE(feed.data().rowid(stored - 1), stored); // none lost, none twice
+        QCOMPARE(feed.data().value(2, stored - 1), 7.0f);
+    }
+
+    void refusesWhatIsNoStore_data()
+    {
+        QTest::addColumn<QStringList>("statements");
+        QTest::addColumn<QByteArray>("junk");
+        QTest::addColumn<int>("number");
+        QTest::newRow("missing") << QStringList() << QByteArray() << ErrorCode::StoreMissing;
+        QTest::newRow("not a database")
+            << QStringList() << QByteArray(4096, 'x') << ErrorCode::StoreNotDatabase;
+        QTest::newRow("no table log")
+            << QStringList{"CREATE TABLE other (a)"} << QByteArray() << ErrorCode::TableMissing;
+        QTest::newRow("no Temp4")
+            << QStringList{"CREATE TABLE log (\"Sr No\", TimeAndDate, Temp1, Temp2, Temp3)"} << QByteArray()
+            << ErrorCode::FieldMissing;
+    }
+    void refusesWhatIsNoStore()
+    {
+        QFETCH(QStringList, statements);
+        QFETCH(QByteArray, junk);
+        QFETCH(int, number);
+        StoreFixture store;
+        if (!statements.isEmpty())
+            store.sql(statements);
+        if (!junk.isEmpty()) {
+            QFile file(store.path());
+            QVERIFY(file.open(QIODevice::WriteOnly) && file.write(junk) == junk.size());
+        }
+        QByteArray errors;
+        QCOMPARE(renderPng(store.dir(), store.dir() + "/t.png", &errors), 1);
+        QVERIFY2(errors.contains(QByteArray::number(number) + ": "), errors.constData());
+    }
+
+    void pictureShowsASpike()
+    {
+        StoreFixture store;
+        store.create(200'000);
+        store.sql({"UPDATE log SET Temp1 = 500 WHERE rowid = 123457"});
+        const QString png = store.dir() + "/t.png";
+        QCOMPARE(renderPng(store.dir(), png), 0);
+        const QImage image(png);
+        QCOMPARE(image.size(), QSize(800, 500));
+        // Sensor1 runs from 20 to 35 °C: only the spike reaches the top fifth.
+        int spikeColumn = -1;
+        for (int y = 0; y < image.height() / 5 && spikeColumn < 0; ++y)
+            for (int x = 0; x < image.width(); ++x)
+                if (image.pixelColor(x, y) == Sensor1Color)
+                    spikeColumn = x;
+        QVERIFY(spikeColumn > image.width() / 2 && spikeColumn < image.width() * 3 / 4);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestTrendFeed)
+#include "tst_trendfeed.moc"

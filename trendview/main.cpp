@@ -1,0 +1,139 @@
+// quillfern-trend [--png FILE] [--from TIME] [--to TIME] [--size WxH] [DIR]
+//
+// Plots the four sensors of the store velk.mdb in DIR (default: the
+// program's own directory) against time and follows the station's new
+// records. With --png it draws the picture of [--from, --to] (default: the
+// whole history) into FILE without a display and exits.
+
+#include "common/error.h"
+#include "store/storemaintenance.h"
+#include "store/storetext.h"
+#include "trend/trendfeed.h"
+#include "trend/trendplotdata.h"
+#include "trendview/trendplot.h"
+#include "trendview/trendwindow.h"
+
+#include <QApplication>
+#include <QCommandLineParser>
+#include <QMessageBox>
+#include <QSize>
+
+#include <cstdio>
+
+namespace {
+
+constexpr QSize DefaultPictureSize(1200, 700);
+constexpr QSize DefaultWindowSize(1200, 750);
+
+struct Options {
+    QString dir;
+    QString png;
+    QString from;
+    QString to;
+    QSize size = DefaultPictureSize;
+};
+
+// A time given on the command line: the stored form or ISO 8601, local time.
+std::optional<double> parseMoment(const QString &text)
+{
+    QDateTime moment = parseStoredDateTime(text);
+    if (!moment.isValid())
+        moment = QDateTime::fromString(text, Qt::ISODate);
+    if (!moment.isValid())
+        return std::nullopt;
+    return double(moment.toSecsSinceEpoch());
+}
+
+int usageError(const QString &text)
+{
+    std::fprintf(stderr, "quillfern-trend: %s\n", qPrintable(text));
+    return 2;
+}
+
+int renderPicture(TrendFeed &feed, const Options &options)
+{
+    feed.load();
+    feed.saveCache();
+    TrendPlot plot(feed.data());
+    auto [from, to] = wholeRange(feed.data());
+    if (!options.from.isEmpty()) {
+        const auto moment = parseMoment(options.from);
+        if (!moment)
+            return usageError(QStringLiteral("--from: not a date and time: %1").arg(options.from));
+        from = *moment;
+    }
+    if (!options.to.isEmpty()) {
+        const auto moment = parseMoment(options.to);
+        if (!moment)
+            return usageError(QStringLiteral("--to: not a date and time: %1").arg(options.to));
+        to = *moment;
+    }
+    plot.resize(options.size);
+    plot.replot();
+    plot.showRange(from, to);
+    if (!plot.savePng(options.png, options.size.width(), options.size.height()))
+        return usageError(QStringLiteral("cannot write %1").arg(options.png));
+    return 0;
+}
+
+int runWindow(TrendFeed &feed)
+{
+    TrendWindow window(feed);
+    window.resize(DefaultWindowSize);
+    window.show();
+    window.start();
+    return QApplication::exec();
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    const bool headless = [&] {
+        for (int i = 1; i < argc; ++i) {
+            if (qstrcmp(argv[i], "--png") == 0)
+                return true;
+        }
+        return false;
+    }();
+    if (headless && qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("quillfern-trend"));
+
+    QCommandLineParser parser;
+    parser.setApplicationDescription(QStringLiteral("Plots the sensors of the store velk.mdb against time."));
+    parser.addHelpOption();
+    parser.addOptions(
+        {{QStringLiteral("png"), QStringLiteral("Draw the plot into FILE and exit."), QStringLiteral("FILE")},
+         {QStringLiteral("from"), QStringLiteral("Start of the range drawn."), QStringLiteral("TIME")},
+         {QStringLiteral("to"), QStringLiteral("End of the range drawn."), QStringLiteral("TIME")},
+         {QStringLiteral("size"), QStringLiteral("Picture size."), QStringLiteral("WxH")}});
+    parser.addPositionalArgument(QStringLiteral("DIR"), QStringLiteral("Directory of velk.mdb."));
+    parser.process(app);
+
+    Options options;
+    const QStringList args = parser.positionalArguments();
+    options.dir = args.isEmpty() ? QCoreApplication::applicationDirPath() : args.first();
+    options.png = parser.value(QStringLiteral("png"));
+    options.from = parser.value(QStringLiteral("from"));
+    options.to = parser.value(QStringLiteral("to"));
+    if (parser.isSet(QStringLiteral("size"))) {
+        const QStringList parts = parser.value(QStringLiteral("size")).split(QLatin1Char('x'));
+        const int w = parts.value(0).toInt(), h = parts.value(1).toInt();
+        if (parts.size() != 2 || w <= 0 || h <= 0)
+            return usageError(QStringLiteral("--size: expected WxH, e.g. 1200x700"));
+        options.size = QSize(w, h);
+    }
+
+    try {
+        TrendFeed feed(storeFilePath(options.dir));
+        return headless ? renderPicture(feed, options) : runWindow(feed);
+    } catch (const StationError &e) {
+        const QString text = QStringLiteral("%1: %2").arg(e.error().number).arg(e.error().description);
+        std::fprintf(stderr, "quillfern-trend: %s\n", qPrintable(text));
+        if (!headless)
+            QMessageBox::critical(nullptr, QStringLiteral("Quillfern trend"), text);
+        return 1;
+    }
+}

@@ -1,0 +1,64 @@
+#pragma once
+
+#include "trend/trenddata.h"
+
+#include <qcustomplot.h>
+
+#include <array>
+
+// The plot of the four sensors against time: Sensor1 to Sensor3 (°C) on the
+// upper plot, Sensor4 (vibration) on the lower one, both sharing one time
+// axis. The wheel zooms the time axis around the pointer, dragging pans it,
+// dragging with Shift held zooms to the band drawn; the legend hides and
+// shows a sensor. Whatever the range, each pixel column draws the envelope
+// of the records it stands for.
+class TrendPlot : public QCustomPlot {
+    Q_OBJECT
+
+public:
+    explicit TrendPlot(const TrendData &data, QWidget *parent = nullptr);
+
+    // Shows every record, from the first to the newest.
+    void showWholeHistory();
+    // Shows [from, to] (seconds since the epoch).
+    void showRange(double from, double to);
+    // Takes in records appended or a store that started again; the view
+    // follows the newest record when following is on.
+    void dataChanged();
+    void setFollow(bool follow);
+    bool follow() const { return m_follow; }
+    // The time range shown.
+    QCPRange visibleRange() const;
+    // Draws the points of the range shown into the graphs (no repaint).
+    void refresh();
+    // While records load in the background the plot does not look at them.
+    void setDataReady(bool ready) { m_ready = ready; }
+
+signals:
+    // The record nearest the pointer, -1 when there is none.
+    void hovered(qsizetype index);
+    // Following turned on or off, by the operator's moves or setFollow.
+    void followChanged(bool follow);
+
+protected:
+    void mousePressEvent(QMouseEvent *event) override;
+    void mouseReleaseEvent(QMouseEvent *event) override;
+    void mouseMoveEvent(QMouseEvent *event) override;
+    void resizeEvent(QResizeEvent *event) override;
+
+private:
+    void setUpAxes(QCPAxisRect *rect, const QString &label);
+    void setUpGraphs();
+    void onRangeChanged(const QCPRange &range);
+    void toggle(QCPAbstractLegendItem *item);
+    double newest() const;
+    void updateFollow();
+
+    const TrendData &m_data;
+    QCPAxisRect *m_lowerRect = nullptr;
+    std::array<QCPGraph *, SensorCount> m_graphs{};
+    bool m_follow = true;
+    bool m_wholeHistory = true;
+    bool m_moving = false; // the range is being set by the plot itself
+    bool m_ready = true;
+};
