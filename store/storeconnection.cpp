@@ -17,12 +17,12 @@ constexpr int BusyTimeoutMs = 5000;
 
 } // namespace
 
-QString storeUri(const QString &path)
+QString storeUri(const QString &path, StoreAccess access)
 {
     // A file URL encodes '?', '#', '%', spaces and non-ASCII characters, which
     // SQLite decodes again; "mode" keeps SQLite from creating the file.
     const QString url = QUrl::fromLocalFile(QFileInfo(path).absoluteFilePath()).toString(QUrl::FullyEncoded);
-    return url + QStringLiteral("?mode=rw");
+    return url + (access == StoreAccess::ReadOnly ? QStringLiteral("?mode=ro") : QStringLiteral("?mode=rw"));
 }
 
 QString quotedName(const QString &name)
@@ -32,13 +32,16 @@ QString quotedName(const QString &name)
     return QLatin1Char('"') + quoted + QLatin1Char('"');
 }
 
-StoreConnection::StoreConnection(const QString &path)
+StoreConnection::StoreConnection(const QString &path, StoreAccess access)
     : m_path(path),
       m_name(QStringLiteral("quillfern-store-") + QUuid::createUuid().toString(QUuid::WithoutBraces))
 {
     QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), m_name);
-    db.setDatabaseName(storeUri(path));
-    db.setConnectOptions(QStringLiteral("QSQLITE_OPEN_URI;QSQLITE_BUSY_TIMEOUT=%1").arg(BusyTimeoutMs));
+    db.setDatabaseName(storeUri(path, access));
+    QString options = QStringLiteral("QSQLITE_OPEN_URI;QSQLITE_BUSY_TIMEOUT=%1").arg(BusyTimeoutMs);
+    if (access == StoreAccess::ReadOnly)
+        options += QStringLiteral(";QSQLITE_OPEN_READONLY");
+    db.setConnectOptions(options);
     if (!db.open()) {
         const Error e = error(db.lastError());
         db = QSqlDatabase();

@@ -7,14 +7,19 @@
 #include <QString>
 #include <QVariant>
 
+// How a connection opens the store file: the station reads and writes it;
+// a program beside the station (the uplink) only reads it.
+enum class StoreAccess { ReadWrite, ReadOnly };
+
 // One Qt SQL connection to a store file under a connection name of its own;
 // the connection is removed again when the object goes. The file is opened as
 // a URI, so that a path with spaces or any other characters works and a
 // missing file is never created behind the caller's back.
 class StoreConnection {
 public:
-    // Opens the existing file at path for reading and writing.
-    explicit StoreConnection(const QString &path);
+    // Opens the existing file at path for reading and writing, or only for
+    // reading.
+    explicit StoreConnection(const QString &path, StoreAccess access = StoreAccess::ReadWrite);
     ~StoreConnection();
     StoreConnection(const StoreConnection &) = delete;
     StoreConnection &operator=(const StoreConnection &) = delete;
@@ -40,9 +45,9 @@ private:
     QString m_name;
 };
 
-// The SQLite URI that opens path for reading and writing without ever
-// creating it.
-QString storeUri(const QString &path);
+// The SQLite URI that opens path for reading and writing (or only reading)
+// without ever creating it.
+QString storeUri(const QString &path, StoreAccess access = StoreAccess::ReadWrite);
 
 // Quotes an identifier for SQL ("Sr No" -> "\"Sr No\"").
 QString quotedName(const QString &name);
