@@ -2,8 +2,6 @@
 
 #include <libpq-fe.h>
 
-#include <QByteArrayList>
-
 #include <array>
 #include <cmath>
 #include <memory>
@@ -33,6 +31,9 @@ constexpr const char *Insert =
     " $9::float8[]) AS u(r, s, t, a, b, c, d)"
     " ON CONFLICT DO NOTHING";
 constexpr int InsertParams = 9;
+// The column arrays of a batch, and the first of them among the parameters.
+enum BatchColumn { RowidArray, SrNoArray, TimeArray, FirstTempArray, BatchColumns = FirstTempArray + 4 };
+constexpr int FirstArrayParam = 2;
 
 constexpr const char *Newest =
     "SELECT generation, record_rowid, sr_no, extract(epoch FROM time_and_date)::bigint,"
@@ -54,6 +55,9 @@ constexpr std::array<const char *, 5> LastingClasses{"22", "23", "28", "3D", "42
 constexpr std::array<const char *, 6> RefusedLogin{"authentication failed", "no password supplied",
                                                    "pg_hba.conf",           "does not exist",
                                                    "permission denied",     "invalid"};
+
+// A null element of an array literal.
+constexpr const char *Null = "NULL";
 
 struct ResultDeleter {
     void operator()(PGresult *result) const { PQclear(result); }
@@ -129,20 +133,20 @@ struct BatchArrays {
 
     void add(const ForwardedRecord &record)
     {
-        const char separator = columns[0].isEmpty() ? '{' : ',';
+        const char separator = columns[RowidArray].isEmpty() ? '{' : ',';
         for (QByteArray &array : columns)
             array += separator;
-        columns[0] += QByteArray::number(record.rowid);
+        columns[RowidArray] += QByteArray::number(record.rowid);
         if (record.srNo)
-            appendEscaped(columns[1], *record.srNo);
+            appendEscaped(columns[SrNoArray], *record.srNo);
         else
-            columns[1] += "NULL";
-        columns[2] += record.time ? QByteArray::number(*record.time) : QByteArray("NULL");
+            columns[SrNoArray] += Null;
+        columns[TimeArray] += record.time ? QByteArray::number(*record.time) : QByteArray(Null);
         for (std::size_t i = 0; i < record.temps.size(); ++i)
-            columns[3 + i] += record.temps[i] ? numberText(*record.temps[i]) : QByteArray("NULL");
+            columns[FirstTempArray + i] += record.temps[i] ? numberText(*record.temps[i]) : QByteArray(Null);
     }
 
-    std::array<QByteArray, 7> columns;
+    std::array<QByteArray, BatchColumns> columns;
 };
 
 } // namespace
@@ -248,7 +252,7 @@ void CentralLog::insert(const QString &station, int generation, const std::vecto
     const QByteArray generationText = QByteArray::number(generation);
     std::array<const char *, InsertParams> params{name.constData(), generationText.constData()};
     for (std::size_t i = 0; i < batch.columns.size(); ++i)
-        params[2 + i] = batch.columns[i].constData();
+        params[FirstArrayParam + i] = batch.columns[i].constData();
     Result result(PQexecPrepared(m_conn, InsertName, InsertParams, params.data(), nullptr, nullptr, 0));
     if (PQresultStatus(result.get()) != PGRES_COMMAND_OK)
         fail(QStringLiteral("inserting records"), PQresultErrorField(result.get(), PG_DIAG_SQLSTATE));

@@ -9,7 +9,7 @@ namespace {
 using namespace std::chrono_literals;
 
 // Records per transaction.
-constexpr int BatchSize = 2000;
+constexpr int BatchSize = 5000;
 // How often a caught-up uplink looks for new records.
 constexpr std::chrono::milliseconds FollowInterval = 200ms;
 constexpr std::chrono::milliseconds FirstBackOff = 250ms;

@@ -18,6 +18,7 @@
 
 #include <csignal>
 #include <cstdio>
+#include <optional>
 
 namespace {
 

@@ -9,7 +9,9 @@
 namespace {
 
 constexpr int RowidColumn = 0;
-constexpr int FirstFieldColumn = 1;
+constexpr int FirstFieldColumn = 1; // Sr No, then the other fields in their order
+constexpr int TimeColumn = FirstFieldColumn + TimeAndDateField;
+constexpr int FirstTempColumn = TimeColumn + 1;
 
 bool sameNumber(const std::optional<double> &a, const std::optional<double> &b)
 {
@@ -58,9 +60,9 @@ ForwardedRecord recordOf(const QSqlQuery &query)
     ForwardedRecord record;
     record.rowid = query.value(RowidColumn).toLongLong();
     record.srNo = textOf(query.value(FirstFieldColumn));
-    record.time = timeOf(query.value(FirstFieldColumn + TimeAndDateField));
+    record.time = timeOf(query.value(TimeColumn));
     for (std::size_t i = 0; i < record.temps.size(); ++i)
-        record.temps[i] = numberOf(query.value(FirstFieldColumn + TimeAndDateField + 1 + int(i)));
+        record.temps[i] = numberOf(query.value(FirstTempColumn + int(i)));
     return record;
 }
 

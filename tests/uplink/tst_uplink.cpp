@@ -25,7 +25,7 @@ constexpr int CatchUpTimeoutMs = 20000;
 constexpr int KillDelayMaxMs = 250;
 constexpr int RecordsPerKillRound = 3;
 constexpr qsizetype MaxKeptOutput = 1 << 16;
-const QString Null = QStringLiteral("NULL");
+constexpr QLatin1String Null("NULL");
 
 QString runServerScript(const QStringList &arguments)
 {
@@ -72,7 +72,8 @@ QStringList centralRows(const QString &conninfo, const QString &sql)
     for (int r = 0; PQresultStatus(result) == PGRES_TUPLES_OK && r < PQntuples(result); ++r) {
         QStringList columns;
         for (int c = 0; c < PQnfields(result); ++c)
-            columns.append(PQgetisnull(result, r, c) ? Null : QString::fromUtf8(PQgetvalue(result, r, c)));
+            columns.append(PQgetisnull(result, r, c) ? QString(Null)
+                                                     : QString::fromUtf8(PQgetvalue(result, r, c)));
         rows.append(columns.join('|'));
     }
     PQclear(result);
@@ -82,7 +83,7 @@ QStringList centralRows(const QString &conninfo, const QString &sql)
 
 QString numberText(const QVariant &value)
 {
-    return value.isNull() ? Null : QString::number(value.toDouble(), 'g', 17);
+    return value.isNull() ? QString(Null) : QString::number(value.toDouble(), 'g', 17);
 }
 
 // One station: its store, its record log committing as the station does,
