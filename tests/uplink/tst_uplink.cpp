@@ -94,13 +94,13 @@ public:
     {
         m_store.create(prefill);
         m_log.emplace(m_store);
-        // An uplink left behind by a crashed test dies with it.
-        m_uplink.setChildProcessModifier([] { prctl(PR_SET_PDEATHSIG, SIGKILL); });
     }
     ~Station()
     {
-        m_uplink.kill();
-        m_uplink.waitForFinished();
+        for (const auto &uplink : m_uplinks) {
+            uplink->kill();
+            uplink->waitForFinished();
+        }
     }
 
     void commit(int count)
@@ -118,27 +118,40 @@ public:
         m_log->log.Command1_Click();
     }
 
+    // One more uplink for this station (several run at once when a service
+    // manager starts a new one before the old one has ended).
     void startUplink()
     {
-        m_uplink.start(QString::fromLocal8Bit(qgetenv("QF_BIN_DIR")) + "/quillfern-uplink",
-                       {"--station", m_name, "--db", m_server.conninfo(), m_store.dir()});
-        QVERIFY(m_uplink.waitForStarted());
+        QProcess &uplink = *m_uplinks.emplace_back(std::make_unique<QProcess>());
+        // An uplink left behind by a crashed test dies with it.
+        uplink.setChildProcessModifier([] { prctl(PR_SET_PDEATHSIG, SIGKILL); });
+        uplink.start(QString::fromLocal8Bit(qgetenv("QF_BIN_DIR")) + "/quillfern-uplink",
+                     {"--station", m_name, "--db", m_server.conninfo(), m_store.dir()});
+        QVERIFY(uplink.waitForStarted());
     }
-    void killUplink()
+    void killUplinks()
     {
-        m_uplink.kill();
-        QVERIFY(m_uplink.waitForFinished());
+        for (const auto &uplink : m_uplinks) {
+            uplink->kill();
+            QVERIFY(uplink->waitForFinished());
+        }
+        m_uplinks.clear();
     }
-    void terminateUplink()
+    // Every uplink ends with status 0, none having given up before.
+    void terminateUplinks()
     {
-        m_uplink.terminate();
-        QVERIFY(m_uplink.waitForFinished());
-        QCOMPARE(m_uplink.exitStatus(), QProcess::NormalExit);
-        QCOMPARE(m_uplink.exitCode(), 0);
+        for (const auto &uplink : m_uplinks) {
+            QVERIFY2(uplink->state() == QProcess::Running, uplink->readAllStandardError().constData());
+            uplink->terminate();
+            QVERIFY(uplink->waitForFinished());
+            QCOMPARE(uplink->exitStatus(), QProcess::NormalExit);
+            QCOMPARE(uplink->exitCode(), 0);
+        }
+        m_uplinks.clear();
     }
     bool uplinkSaid(const QString &text)
     {
-        const QByteArray said = m_uplink.readAllStandardError();
+        const QByteArray said = m_uplinks.back()->readAllStandardError();
         if (m_stderr.size() < MaxKeptOutput) // an uplink gone wild says too much
             m_stderr += QString::fromLocal8Bit(said);
         return m_stderr.contains(text);
@@ -181,7 +194,7 @@ private:
     QString m_name;
     StoreFixture m_store;
     std::optional<ListedLog> m_log;
-    QProcess m_uplink;
+    std::vector<std::unique_ptr<QProcess>> m_uplinks;
     QString m_stderr;
     QStringList m_sent; // rows of the generations deleted so far
     int m_generation = 1;
@@ -232,6 +245,8 @@ private slots:
             << 0LL << "uplink commit:10 check kill delete commit:25 uplink check delete commit:5 check term";
         QTest::newRow("delete-all while the server is down")
             << 0LL << "uplink commit:10 check pgstop delete commit:4 pgstart check term";
+        QTest::newRow("two uplinks of one station at once")
+            << 5000LL << "uplink uplink commit:20 check commit:20 check term";
         QTest::newRow("kill -9 at random moments during catch-up and follow")
             << 20000LL << "kills:25 uplink check kill delete commit:3 kills:5 uplink check term";
     }
@@ -293,9 +308,9 @@ private:
         else if (step == "uplink")
             station.startUplink();
         else if (step == "kill")
-            station.killUplink();
+            station.killUplinks();
         else if (step == "term")
-            station.terminateUplink();
+            station.terminateUplinks();
         else if (step == "pgstop")
             m_server->stop();
         else if (step == "pgstart")
@@ -318,7 +333,7 @@ private:
         for (int round = 0; round < rounds; ++round) {
             station.startUplink();
             QTest::qWait(QRandomGenerator::global()->bounded(KillDelayMaxMs));
-            station.killUplink();
+            station.killUplinks();
             station.commit(RecordsPerKillRound);
         }
     }
