@@ -9,15 +9,12 @@
 
 #include <QProcess>
 #include <QRandomGenerator>
-#include <QSignalSpy>
 
 #include <memory>
 #include <optional>
 
 #include <signal.h>
 #include <sys/prctl.h>
-
-using namespace std::chrono_literals;
 
 namespace {
 
