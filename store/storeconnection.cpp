@@ -53,8 +53,10 @@ StoreConnection::StoreConnection(const QString &path, Access access)
 {
     QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), m_name);
     db.setDatabaseName(storeUri(path, access));
-    db.setConnectOptions(
-        QStringLiteral("QSQLITE_OPEN_URI;QSQLITE_BUSY_TIMEOUT=%1").arg(StoreBusyWait.count()));
+    QString options = QStringLiteral("QSQLITE_OPEN_URI;QSQLITE_BUSY_TIMEOUT=%1").arg(StoreBusyWait.count());
+    if (access == Access::ReadOnly)
+        options += QStringLiteral(";QSQLITE_OPEN_READONLY");
+    db.setConnectOptions(options);
     if (!db.open()) {
         const Error e = error(db.lastError());
         db = QSqlDatabase();

@@ -13,10 +13,10 @@
 // and once after the record count was made stale (a rebuild). Delete-all
 // reports the longest the event loop went without turning meanwhile.
 
-#include "common/messageboxes.h"
 #include "grid/flexgridview.h"
 #include "recordlog/recordlog.h"
 #include "store/storemaintenance.h"
+#include "support/fakes.h"
 
 #include <QApplication>
 #include <QCommandLineParser>
@@ -54,13 +54,6 @@ constexpr int WarmRuns = 3;
 constexpr int ColdRuns = 2;
 constexpr std::chrono::milliseconds TickInterval{10};
 constexpr int StartupTimeoutMs = 600000;
-
-class AnswerNo : public MessageBoxes {
-public:
-    int msgBox(const QString &, int, const QString &) override { return MsgAnswer::No; }
-    int openNotice(const QString &, int, const QString &) override { return 0; }
-    void closeNotice(int) override {}
-};
 
 // A figure of one of this process's /proc files, such as VmHWM of status.
 long long procFigure(const char *file, const char *key)
@@ -127,7 +120,7 @@ struct ShownLog {
         view.show();
         QCoreApplication::processEvents();
     }
-    AnswerNo boxes;
+    FakeMessageBoxes boxes;
     RecordLog log;
     FlexGridView view{log.fg()}; // made before the load, as in the window
 };
@@ -163,7 +156,7 @@ void ensureStore(const QString &dir, qint64 records)
     QDir().mkpath(dir);
     const QString path = storeFilePath(dir);
     if (QFile::exists(path)) {
-        AnswerNo boxes;
+        FakeMessageBoxes boxes;
         RecordLog log(dir, boxes);
         log.setFlex();
         log.fillGrid();

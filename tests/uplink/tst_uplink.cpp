@@ -1,0 +1,342 @@
+// quillfern-uplink as a program, against a private PostgreSQL server and a
+// store written by the station's own commit path: sequences of faults, after
+// each of which the central table holds every record of every generation
+// exactly once with the values the store holds.
+
+#include "support/storefixture.h"
+
+#include <libpq-fe.h>
+
+#include <QProcess>
+#include <QRandomGenerator>
+
+#include <memory>
+#include <optional>
+
+#include <signal.h>
+#include <sys/prctl.h>
+
+namespace {
+
+constexpr int CatchUpTimeoutMs = 20000;
+constexpr int KillDelayMaxMs = 250;
+constexpr int RecordsPerKillRound = 3;
+constexpr qsizetype MaxKeptOutput = 1 << 16;
+constexpr QLatin1String Null("NULL");
+
+QString runServerScript(const QStringList &arguments)
+{
+    QProcess script;
+    script.start(QStringLiteral(QF_PGSERVER), arguments);
+    const bool ran = script.waitForFinished(60000) && script.exitCode() == 0;
+    if (!ran)
+        qWarning("pgserver.sh %s: %s", qPrintable(arguments.join(' ')),
+                 script.readAllStandardError().constData());
+    return ran ? QString::fromLocal8Bit(script.readAllStandardOutput()).trimmed() : QString();
+}
+
+// A private server for the whole test; removed with the object (and by the
+// cleanup fixture when the test did not get that far).
+class PgServer {
+public:
+    PgServer() : m_dir(runServerScript({"create", QF_PG_RECORD, "fsync = off"})) {}
+    ~PgServer() { runServerScript({"remove", m_dir}); }
+    bool ok() const { return !m_dir.isEmpty(); }
+    QString conninfo() const { return QStringLiteral("host=%1 user=quillfern dbname=postgres").arg(m_dir); }
+    void stop()
+    {
+        runServerScript({"stop", m_dir});
+        m_running = false;
+    }
+    void start()
+    {
+        if (!m_running)
+            runServerScript({"start", m_dir});
+        m_running = true;
+    }
+
+private:
+    QString m_dir;
+    bool m_running = true;
+};
+
+// The rows of a query as text, one line per row, columns joined by '|'.
+QStringList centralRows(const QString &conninfo, const QString &sql)
+{
+    PGconn *conn = PQconnectdb(conninfo.toUtf8().constData());
+    QStringList rows;
+    PGresult *result = PQexec(conn, sql.toUtf8().constData());
+    for (int r = 0; PQresultStatus(result) == PGRES_TUPLES_OK && r < PQntuples(result); ++r) {
+        QStringList columns;
+        for (int c = 0; c < PQnfields(result); ++c)
+            columns.append(PQgetisnull(result, r, c) ? QString(Null)
+                                                     : QString::fromUtf8(PQgetvalue(result, r, c)));
+        rows.append(columns.join('|'));
+    }
+    PQclear(result);
+    PQfinish(conn);
+    return rows;
+}
+
+QString numberText(const QVariant &value)
+{
+    return value.isNull() ? QString(Null) : QString::number(value.toDouble(), 'g', 17);
+}
+
+// One station: its store, its record log committing as the station does,
+// the uplink program beside it, and what the central table must hold.
+class Station {
+public:
+    Station(const PgServer &server, QString name, qint64 prefill) : m_server(server), m_name(std::move(name))
+    {
+        m_store.create(prefill);
+        m_log.emplace(m_store);
+    }
+    ~Station()
+    {
+        for (const auto &uplink : m_uplinks) {
+            uplink->kill();
+            uplink->waitForFinished();
+        }
+    }
+
+    void commit(int count)
+    {
+        for (int i = 0; i < count; ++i) {
+            const double reading = QRandomGenerator::global()->bounded(1000) / 8.0;
+            m_log->log.commit({"  " + QString::number(reading), "  -3.25", "  7", "  1e999"});
+        }
+    }
+    void deleteAll()
+    {
+        m_sent += storeRows();
+        ++m_generation;
+        m_log->boxes.answerNext(MsgAnswer::Yes);
+        m_log->log.Command1_Click();
+    }
+
+    // One more uplink for this station (several run at once when a service
+    // manager starts a new one before the old one has ended).
+    void startUplink()
+    {
+        QProcess &uplink = *m_uplinks.emplace_back(std::make_unique<QProcess>());
+        // An uplink left behind by a crashed test dies with it.
+        uplink.setChildProcessModifier([] { prctl(PR_SET_PDEATHSIG, SIGKILL); });
+        uplink.start(QString::fromLocal8Bit(qgetenv("QF_BIN_DIR")) + "/quillfern-uplink",
+                     {"--station", m_name, "--db", m_server.conninfo(), m_store.dir()});
+        QVERIFY(uplink.waitForStarted());
+    }
+    void killUplinks()
+    {
+        for (const auto &uplink : m_uplinks) {
+            uplink->kill();
+            QVERIFY(uplink->waitForFinished());
+        }
+        m_uplinks.clear();
+    }
+    // Every uplink ends with status 0, none having given up before.
+    void terminateUplinks()
+    {
+        for (const auto &uplink : m_uplinks) {
+            QVERIFY2(uplink->state() == QProcess::Running, uplink->readAllStandardError().constData());
+            uplink->terminate();
+            QVERIFY(uplink->waitForFinished());
+            QCOMPARE(uplink->exitStatus(), QProcess::NormalExit);
+            QCOMPARE(uplink->exitCode(), 0);
+        }
+        m_uplinks.clear();
+    }
+    bool uplinkSaid(const QString &text)
+    {
+        const QByteArray said = m_uplinks.back()->readAllStandardError();
+        if (m_stderr.size() < MaxKeptOutput) // an uplink gone wild says too much
+            m_stderr += QString::fromLocal8Bit(said);
+        return m_stderr.contains(text);
+    }
+
+    // Every record of every generation, as the store held it.
+    QStringList expected() const { return m_sent + storeRows(); }
+    QStringList central() const
+    {
+        return centralRows(m_server.conninfo(),
+                           "SET TIME ZONE 'Europe/Berlin'; SELECT generation, record_rowid, sr_no,"
+                           " to_char(time_and_date, 'YYYY-MM-DD HH24:MI:SS'), temp1, temp2, temp3, temp4"
+                           " FROM quillfern_log WHERE station = '" +
+                               m_name + "' ORDER BY generation, record_rowid");
+    }
+    const QString &log() const { return m_stderr; }
+
+private:
+    QStringList storeRows() const
+    {
+        QStringList rows;
+        const QString connection = QUuid::createUuid().toString();
+        {
+            QSqlQuery query(m_store.connect(connection));
+            query.exec(
+                R"(SELECT rowid, "Sr No", TimeAndDate, Temp1, Temp2, Temp3, Temp4 FROM log ORDER BY rowid)");
+            while (query.next()) {
+                QStringList row{QString::number(m_generation), query.value(0).toString(),
+                                query.value(1).toString(), query.value(2).toString()};
+                for (int c = 3; c < 7; ++c)
+                    row.append(numberText(query.value(c)));
+                rows.append(row.join('|'));
+            }
+        }
+        QSqlDatabase::removeDatabase(connection);
+        return rows;
+    }
+
+    const PgServer &m_server;
+    QString m_name;
+    StoreFixture m_store;
+    std::optional<ListedLog> m_log;
+    std::vector<std::unique_ptr<QProcess>> m_uplinks;
+    QString m_stderr;
+    QStringList m_sent; // rows of the generations deleted so far
+    int m_generation = 1;
+};
+
+// The central table's temperatures as the store's: shortest text -> double.
+QStringList normalised(QStringList rows)
+{
+    for (QString &row : rows) {
+        QStringList columns = row.split('|');
+        for (int c = 4; c < columns.size(); ++c) {
+            if (columns[c] != Null)
+                columns[c] = QString::number(columns[c].toDouble(), 'g', 17);
+        }
+        row = columns.join('|');
+    }
+    return rows;
+}
+
+} // namespace
+
+class TestUplink : public QObject {
+    Q_OBJECT
+
+private slots:
+    void initTestCase()
+    {
+        m_server = std::make_unique<PgServer>();
+        QVERIFY2(m_server->ok(), "the private PostgreSQL server did not start");
+    }
+    void cleanupTestCase() { m_server.reset(); }
+    void cleanup() { m_server->start(); }
+
+    void faultSequences_data()
+    {
+        QTest::addColumn<qint64>("prefill");
+        QTest::addColumn<QString>("steps");
+        // Steps: commit:N, uplink, kill, term, pgstop, pgstart, delete,
+        // said:TEXT (wait for a line of the uplink), kills:N (N rounds of
+        // start, kill -9 at a random moment, commits), check.
+        QTest::newRow("server down at start")
+            << 0LL << "pgstop commit:20 uplink said:unavailable commit:5 pgstart check commit:5 check term";
+        QTest::newRow("server stopped and started mid-run")
+            << 3000LL << "uplink commit:10 check pgstop commit:30 said:unavailable pgstart check term";
+        QTest::newRow("delete-all while following")
+            << 0LL << "uplink commit:30 check delete commit:20 check term";
+        QTest::newRow("delete-all while the uplink is down, more records after")
+            << 0LL << "uplink commit:10 check kill delete commit:25 uplink check delete commit:5 check term";
+        QTest::newRow("delete-all while the server is down")
+            << 0LL << "uplink commit:10 check pgstop delete commit:4 pgstart check term";
+        QTest::newRow("two uplinks of one station at once")
+            << 5000LL << "uplink uplink commit:20 check commit:20 check term";
+        QTest::newRow("kill -9 at random moments during catch-up and follow")
+            << 20000LL << "kills:25 uplink check kill delete commit:3 kills:5 uplink check term";
+    }
+    void faultSequences()
+    {
+        QFETCH(qint64, prefill);
+        QFETCH(QString, steps);
+        Station station(*m_server, QString::fromLatin1(QTest::currentDataTag()), prefill);
+        for (const QString &step : steps.split(' ')) {
+            run(station, step.section(':', 0, 0), step.section(':', 1));
+            if (QTest::currentTestFailed())
+                return;
+        }
+    }
+
+    void refusals_data()
+    {
+        QTest::addColumn<QString>("storeText");
+        QTest::addColumn<QString>("conninfo");
+        QTest::addColumn<int>("status");
+        QTest::addColumn<QString>("message");
+        QTest::newRow("no store") << QString() << QString() << 1 << "error 3024";
+        QTest::newRow("foreign file") << "not a database at all, just text" << QString() << 1 << "error 3343";
+        QTest::newRow("no store, server down beside it")
+            << QString() << "host=/nonexistent" << 1 << "error 3024";
+        QTest::newRow("bad connection string") << "store"
+                                               << "host=/tmp nonsense" << 2 << "bad connection string";
+        QTest::newRow("unknown database") << "store"
+                                          << "dbname=quillfern_none" << 2 << "does not exist";
+    }
+    void refusals()
+    {
+        QFETCH(QString, storeText);
+        QFETCH(QString, conninfo);
+        QFETCH(int, status);
+        QFETCH(QString, message);
+        StoreFixture store;
+        if (storeText == "store") {
+            store.create();
+        } else if (!storeText.isEmpty()) {
+            QFile file(store.path());
+            QVERIFY(file.open(QIODevice::WriteOnly));
+            file.write(storeText.toUtf8());
+        }
+        QProcess uplink;
+        uplink.start(QString::fromLocal8Bit(qgetenv("QF_BIN_DIR")) + "/quillfern-uplink",
+                     {"--station", "refused", "--db", m_server->conninfo() + " " + conninfo, store.dir()});
+        QVERIFY(uplink.waitForFinished(20000));
+        const QString said = QString::fromLocal8Bit(uplink.readAllStandardError());
+        QVERIFY2(said.contains(message), qPrintable(said));
+        QCOMPARE(uplink.exitCode(), status);
+    }
+
+private:
+    void run(Station &station, const QString &step, const QString &argument)
+    {
+        if (step == "commit")
+            station.commit(argument.toInt());
+        else if (step == "uplink")
+            station.startUplink();
+        else if (step == "kill")
+            station.killUplinks();
+        else if (step == "term")
+            station.terminateUplinks();
+        else if (step == "pgstop")
+            m_server->stop();
+        else if (step == "pgstart")
+            m_server->start();
+        else if (step == "delete")
+            station.deleteAll();
+        else if (step == "said")
+            QTRY_VERIFY2_WITH_TIMEOUT(station.uplinkSaid(argument), qPrintable(station.log()),
+                                      CatchUpTimeoutMs);
+        else if (step == "kills")
+            killRounds(station, argument.toInt());
+        else if (step == "check")
+            QTRY_COMPARE_WITH_TIMEOUT(normalised(station.central()), station.expected(), CatchUpTimeoutMs);
+        else
+            QFAIL(qPrintable("unknown step " + step));
+    }
+
+    static void killRounds(Station &station, int rounds)
+    {
+        for (int round = 0; round < rounds; ++round) {
+            station.startUplink();
+            QTest::qWait(QRandomGenerator::global()->bounded(KillDelayMaxMs));
+            station.killUplinks();
+            station.commit(RecordsPerKillRound);
+        }
+    }
+
+    std::unique_ptr<PgServer> m_server;
+};
+
+QTEST_GUILESS_MAIN(TestUplink)
+#include "tst_uplink.moc"
