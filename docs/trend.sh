@@ -5,18 +5,8 @@
 # record. Needs Xvfb, xdotool, ImageMagick's import and python3.
 #   docs/trend.sh [BUILD_DIR]     (default: build)
 set -euo pipefail
-root="$(cd "$(dirname "$0")/.." && pwd)"
-bin="$(cd "${1:-$root/build}" && pwd)/bin"
+source "$(dirname "$0")/shot.sh"
 out="$root/docs/trend.png"
-
-work="$(mktemp -d)"
-pids=()
-cleanup() {
-    for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
-    wait 2>/dev/null || true
-    rm -rf "$work"
-}
-trap cleanup EXIT
 
 "$bin/quillfern-store" create "$work"
 python3 - "$work/velk.mdb" <<'PY'
@@ -41,14 +31,10 @@ db.executemany('INSERT INTO log ("Sr No", TimeAndDate, Temp1, Temp2, Temp3, Temp
 db.commit()
 PY
 
-display=":$((100 + RANDOM % 400))"
-Xvfb "$display" -screen 0 1280x1024x24 -nolisten tcp 2>/dev/null &
-pids+=($!)
-export DISPLAY="$display"
-for _ in $(seq 50); do xdotool getmouselocation >/dev/null 2>&1 && break; sleep 0.1; done
+open_display
 
 "$bin/quillfern-trend" "$work" 2>/dev/null &
-pids+=($!)
+started $!
 window="$(xdotool search --sync --onlyvisible --name '^Quillfern trend$' | head -n 1)"
 xdotool windowmove "$window" 0 0
 sleep 2
