@@ -84,7 +84,13 @@ TrendStore::TrendStore(const QString &path) : m_path(path)
         fail(primary);
     }
     sqlite3_busy_timeout(m_db, BusyTimeoutMs);
-    checkTable();
+    try {
+        checkTable();
+    } catch (const StationError &) {
+        sqlite3_close(m_db); // no destructor runs for a constructor that throws
+        m_db = nullptr;
+        throw;
+    }
 }
 
 TrendStore::~TrendStore()
