@@ -67,8 +67,6 @@ private Q_SLOTS:
 
         const QByteArray oneToFour = "  1|  2|  3|  4";
         row("one frame", "N1,2,3,4,", oneToFour, oneToFour + "@8");
-        const QByteArray real = "  25.3|  26.1|  24.8|  0.52";
-        row("real values", "N25.3,26.1,24.8,0.52,", real, real + "@20");
         row("empty field", "N,5,6,7,", "  |  5|  6|  7", "  |  5|  6|  7@7");
         row("lower-case n starts nothing", "n1,2,3,4,", "|||", "", "|,|0|0");
         row("N inside a field", "N12N,3,4,5,", "  12N|  3|  4|  5", "  12N|  3|  4|  5@10");
@@ -80,7 +78,6 @@ private Q_SLOTS:
             "   1|  2\r\n|  \t|  x y@13");
         const QByteArray high("  \xb0|  \0|  \xff|  \x80", 15);
         row("high and zero bytes", QByteArray("N\xb0,\0,\xff,\x80,", 9), high, high + "@8");
-        row("two frames", "N1,2,3,4,N5,6,7,8,", "  5|  6|  7|  8", oneToFour + "@8;  5|  6|  7|  8@17");
     }
 
     void streams()

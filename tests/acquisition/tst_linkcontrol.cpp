@@ -44,7 +44,6 @@ private Q_SLOTS:
         const QStringList close{"PortOpen=False"}, ask{"PortOpen?"};
         QTest::newRow("START on COM12") << 12 << "start" << startOperations(12) << Started;
         QTest::newRow("selector kept to its range") << 40 << "start" << startOperations(12) << Started;
-        QTest::newRow("START, STOP") << 3 << "start stop" << startOperations(3) + close << Stopped;
         // STOP asks to close whether the port is open or not.
         QTest::newRow("STOP twice") << 3 << "start stop stop" << startOperations(3) + close + close
                                     << Stopped;

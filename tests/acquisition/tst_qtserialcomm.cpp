@@ -1,7 +1,6 @@
 // The serial component over QSerialPort against a pseudo-terminal that the
 // test holds: the test plays the device on the master end.
 
-#include "acquisition/frameparser.h"
 #include "acquisition/qtserialcomm.h"
 #include "support/ptydevice.h"
 
@@ -50,12 +49,6 @@ private Q_SLOTS:
             QCOMPARE(b.comm.portPath(9), b.dir.filePath("COM9")); // a dangling link still names the port
             open(9)(b);
         }) << ErrorCode::PortNotFound << "COM9: no such port";
-        QTest::newRow("in use") << Operation([](Bench &b) {
-            QtSerialComm holder(b.dir.path());
-            holder.setPortOpen(true);
-            b.comm.setPortOpen(true);
-        }) << ErrorCode::PortInUse
-                                << "COM1: port already in use";
         QTest::newRow("in use under another name") << Operation([open](Bench &b) {
             QVERIFY(QFile::link(b.pty.slavePath(), b.dir.filePath("COM2")));
             QtSerialComm holder(b.dir.path());
@@ -83,38 +76,6 @@ private Q_SLOTS:
         QTEST(error.number, "error");
         QVERIFY2(description.isEmpty() || error.description.startsWith(description),
                  qPrintable(error.description));
-    }
-
-    void receive_data()
-    {
-        QTest::addColumn<bool>("lockStep");
-        QTest::newRow("lock-step: one character, one burst") << true;
-        QTest::newRow("all at once: readyRead fires once for many") << false;
-    }
-
-    void receive()
-    {
-        QFETCH(bool, lockStep);
-        Bench b;
-        FrameParser parser(b.comm);
-        QSignalSpy events(&b.comm, &SerialComm::OnComm);
-        connect(&b.comm, &SerialComm::OnComm, this, [&] { parser.MSComm1_OnComm(); });
-        int commits = 0;
-        parser.setCommit([&] { ++commits; });
-        b.comm.setInputLen(1);
-        b.comm.setPortOpen(true);
-
-        const QByteArray frame("N25.3,26.1,24.8,0.52,");
-        for (int i = 0; lockStep && i < frame.size(); ++i) {
-            QVERIFY(b.send(frame.mid(i, 1)));
-            QTRY_COMPARE_WITH_TIMEOUT(b.received().size(), (i + 1) * 4, 2000); // the burst reached the device
-        }
-        QVERIFY(lockStep || b.send(frame));
-        QTRY_COMPARE_WITH_TIMEOUT(b.received().size(), frame.size() * 4, 2000);
-        QCOMPARE(b.received(), QByteArray("bcde").repeated(frame.size()));
-        QCOMPARE(events.count(), frame.size());
-        QCOMPARE(commits, 1);
-        QCOMPARE(parser.label1Captions(), (std::array<QString, 4>{"  25.3", "  26.1", "  24.8", "  0.52"}));
     }
 
     // Every byte arrives as its Latin-1 character and goes back as the same

@@ -11,7 +11,8 @@
 
 // The whole station over a real serial line: the window with the QSerialPort
 // component on a pseudo-terminal published as COM1 in the application's
-// directory, and a fresh store beside it.
+// directory, and a fresh store beside it. How the grid lists records is
+// tst_recordlog's.
 namespace {
 
 constexpr int timeoutMs = 15000;
@@ -30,7 +31,6 @@ struct Run {
     {
         QTest::mouseClick(station.form().control<QAbstractButton>(name), Qt::LeftButton);
     }
-    FlexGrid &grid() { return station.log().fg(); }
 
     QtSerialComm comm;
     Station station;
@@ -73,14 +73,9 @@ private Q_SLOTS:
             QVERIFY(device.send(frames));
             QTRY_COMPARE_WITH_TIMEOUT(run.text("totalrec"), "Total Records: 3", timeoutMs);
             QCOMPARE(run.text("Label1(0)"), "  7.5");
-            QCOMPARE(run.text("Label1(3)"), "  10");
             // Every character was answered by its own poll burst.
             QTRY_COMPARE_WITH_TIMEOUT(device.received(), QByteArray("bcde").repeated(frames.size()),
                                       timeoutMs);
-            QCOMPARE(run.grid().Rows(), 5);
-            QCOMPARE(run.grid().TextMatrix(1, 2), "  25.3");
-            QCOMPARE(run.grid().TextMatrix(3, 0), "3");
-            QCOMPARE(run.grid().TextMatrix(4, 2), QString());
             QCOMPARE(storedRecords(appDir),
                      (QStringList{"1 25.3 26.1 24.8 0.52", "2 1 2 3 4", "3 7.5 8 9 10"}));
 
@@ -97,13 +92,10 @@ private Q_SLOTS:
             Run run(appDir, boxes, report);
             QVERIFY(run.loaded);
             QCOMPARE(run.text("totalrec"), "Total Records: 3");
-            QCOMPARE(run.grid().Rows(), 5);
-            QCOMPARE(run.grid().TextMatrix(3, 2).toDouble(), 7.5);
 
             boxes.answerNext(MsgAnswer::Yes);
             run.click("Command1");
             QCOMPARE(run.text("totalrec"), "Total Records: 0");
-            QCOMPARE(run.grid().Rows(), 2);
             QCOMPARE(storedRecords(appDir), QStringList());
 
             run.click("Start");

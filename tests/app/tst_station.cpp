@@ -5,7 +5,6 @@
 #include "support/fakeserialcomm.h"
 
 #include <QAbstractButton>
-#include <QScrollBar>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -52,21 +51,6 @@ class TestStation : public QObject {
     Q_OBJECT
 
 private Q_SLOTS:
-    void startUpStates()
-    {
-        Rig rig;
-        QVERIFY(rig.loaded);
-        QVERIFY(rig.report.errors().isEmpty());
-        QCOMPARE(rig.enabled(), "Start VScroll3");
-        QCOMPARE(rig.form.control<QScrollBar>("VScroll3")->value(), 1);
-        QCOMPARE(rig.text("Text4"), "1");
-        for (int k = 0; k < 4; ++k) {
-            QCOMPARE(rig.text(QStringLiteral("Label1(%1)").arg(k)), QString());
-            QCOMPARE(rig.text(QStringLiteral("Label14(%1)").arg(k)), "°c");
-        }
-        QVERIFY(!rig.comm.PortOpen());
-    }
-
     // Each button reaches its handler, seen by what the handler asks of the
     // component, the boxes it shows (their titles), whether the program ends,
     // and which of START, STOP and the selector are enabled.
@@ -99,18 +83,7 @@ private Q_SLOTS:
         const QString ends = rig.endedWith ? QStringLiteral("ends %1").arg(*rig.endedWith) : "runs";
         QTEST(QStringList({rig.comm.log().join(u' '), titles.join(u' '), ends, rig.enabled()}).join(" | "),
               "seen");
-        QVERIFY(rig.report.errors().isEmpty());
-    }
-
-    void selectorFollowsTheBar()
-    {
-        Rig rig;
-        auto *bar = rig.form.control<QScrollBar>("VScroll3");
-        bar->triggerAction(QAbstractSlider::SliderSingleStepAdd);
-        bar->triggerAction(QAbstractSlider::SliderPageStepAdd);
-        QCOMPARE(rig.text("Text4"), "3");
-        rig.click("Start");
-        QCOMPARE(rig.comm.log().first(), "CommPort=3");
+        QVERIFY(rig.loaded && rig.report.errors().isEmpty());
     }
 
     // A device loss shows once as an untitled warning that says the station

@@ -1,4 +1,3 @@
-#include "acquisition/linkcontrol.h"
 #include "relay/relayswitch.h"
 #include "support/fakes.h"
 #include "support/fakeserialcomm.h"
@@ -7,6 +6,8 @@
 
 // ON and OFF against the in-memory serial component: what each asks of the
 // component, what reaches the device and which warnings the operator sees.
+// That ON opens the port as the last START left it, touching neither port
+// number nor settings, is seen on the window's log in tst_station.
 namespace {
 enum Port : bool { Closed, Open };
 enum Button : bool { Off, On };
@@ -90,27 +91,6 @@ private Q_SLOTS:
         // A warning: the component's error, exclamation, the application's title.
         QCOMPARE(boxes.shown(),
                  (c.warning.isEmpty() ? Boxes() : Boxes{{c.warning, MsgStyle::Exclamation, {}}}));
-    }
-
-    // START on port 3, STOP, selector to 5: ON opens port 3 with the
-    // settings of that START. (That ON and OFF leave START, STOP and the
-    // selector as they were is seen on the window, in tst_station.)
-    void onOpensThePortOfTheLastStart()
-    {
-        FakeSerialComm comm;
-        FakeMessageBoxes boxes;
-        LinkControl link(comm, boxes);
-        RelaySwitch relay(
-            comm, [] { return 4; }, boxes);
-        link.setVScroll3(3);
-        link.Start_Click();
-        link.stopcmd_Click();
-        link.setVScroll3(5);
-        comm.clearLog();
-        relay.Command2_Click();
-        QCOMPARE(comm.log(), (QStringList{"PortOpen?", "PortOpen=True", "Output=e"}));
-        QCOMPARE(comm.CommPort(), 3);
-        QVERIFY(boxes.shown().isEmpty());
     }
 };
 

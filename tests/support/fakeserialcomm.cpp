@@ -3,14 +3,7 @@
 #include "acquisition/linesettings.h"
 #include "acquisition/portnumber.h"
 
-#include <QMetaObject>
-
 namespace {
-QString boolText(bool on)
-{
-    return on ? QStringLiteral("True") : QStringLiteral("False");
-}
-
 void throwIfSet(std::optional<Error> &failure)
 {
     if (failure) {
@@ -21,14 +14,16 @@ void throwIfSet(std::optional<Error> &failure)
 }
 } // namespace
 
-FakeSerialComm::FakeSerialComm(QObject *parent) : SerialComm(parent)
-{
-}
-
 void FakeSerialComm::record(const QString &operation) const
 {
     if (m_recording)
         m_log.append(operation);
+}
+
+void FakeSerialComm::throwIfClosed() const
+{
+    if (!m_open)
+        throw StationError(ErrorCode::PortNotOpen, QStringLiteral("COM%1: port is not open").arg(m_commPort));
 }
 
 void FakeSerialComm::clearLog()
@@ -73,7 +68,7 @@ bool FakeSerialComm::PortOpen() const
 
 void FakeSerialComm::setPortOpen(bool open)
 {
-    record(QStringLiteral("PortOpen=") + boolText(open));
+    record(QStringLiteral("PortOpen=") + (open ? "True" : "False"));
     if (open) {
         // A second open closes and reopens; a failed open leaves the port closed.
         m_open = false;
@@ -99,8 +94,7 @@ int FakeSerialComm::CommEvent() const
 QString FakeSerialComm::Input()
 {
     record(QStringLiteral("Input?"));
-    if (!m_open)
-        throw StationError(ErrorCode::PortNotOpen, QStringLiteral("COM%1: port is not open").arg(m_commPort));
+    throwIfClosed();
     const qsizetype n = m_inputLen == 0 ? m_rx.size() : std::min<qsizetype>(m_inputLen, m_rx.size());
     const QByteArray chunk = m_rx.left(n);
     m_rx.remove(0, n);
@@ -111,8 +105,7 @@ QString FakeSerialComm::Input()
 void FakeSerialComm::Output(const QString &text)
 {
     record(QStringLiteral("Output=") + text);
-    if (!m_open)
-        throw StationError(ErrorCode::PortNotOpen, QStringLiteral("COM%1: port is not open").arg(m_commPort));
+    throwIfClosed();
     throwIfSet(m_failOutput);
     m_sent += text.toLatin1();
 }

@@ -25,7 +25,7 @@
 class FakeSerialComm : public SerialComm {
     Q_OBJECT
 public:
-    explicit FakeSerialComm(QObject *parent = nullptr);
+    explicit FakeSerialComm(QObject *parent = nullptr) : SerialComm(parent) {}
 
     void setCommPort(int port) override;
     int CommPort() const override;
@@ -67,6 +67,7 @@ public:
 
 private:
     void record(const QString &operation) const;
+    void throwIfClosed() const;
 
     mutable QStringList m_log;
     bool m_recording = true;
