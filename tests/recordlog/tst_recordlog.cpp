@@ -92,6 +92,7 @@ private slots:
         QCOMPARE(gridText(fg), (yes ? QStringList{Header, Empty} : listed));
         QCOMPARE(s.total(), yes ? "Total Records: 0" : total);
         QCOMPARE(store.column("SELECT count(*) FROM log"), QStringList{QString::number(yes ? 0 : records)});
+        QCOMPARE(checkStore(store.path()), QStringList());
         for (int c = 0; c < 6; ++c) {
             QVERIFY(fg.headerData(c, Qt::Horizontal, Qt::FontRole).value<QFont>().bold());
             QCOMPARE(fg.headerData(c, Qt::Horizontal, Qt::TextAlignmentRole).toInt(),
