@@ -78,9 +78,18 @@ QStringList centralRows(const QString &conninfo, const QString &sql)
     return rows;
 }
 
-QString numberText(const QVariant &value)
+// Temperatures as 17-digit text, for the central table's rows and the store's.
+QStringList normalised(QStringList rows)
 {
-    return value.isNull() ? QString(Null) : QString::number(value.toDouble(), 'g', 17);
+    for (QString &row : rows) {
+        QStringList columns = row.split('|');
+        for (int c = 4; c < columns.size(); ++c) {
+            if (columns[c] != Null)
+                columns[c] = QString::number(columns[c].toDouble(), 'g', 17);
+        }
+        row = columns.join('|');
+    }
+    return rows;
 }
 
 // One station: its store, its record log committing as the station does,
@@ -163,22 +172,9 @@ public:
 private:
     QStringList storeRows() const
     {
-        QStringList rows;
-        const QString connection = QUuid::createUuid().toString();
-        {
-            QSqlQuery query(m_store.connect(connection));
-            query.exec(
-                R"(SELECT rowid, "Sr No", TimeAndDate, Temp1, Temp2, Temp3, Temp4 FROM log ORDER BY rowid)");
-            while (query.next()) {
-                QStringList row{QString::number(m_generation), query.value(0).toString(),
-                                query.value(1).toString(), query.value(2).toString()};
-                for (int c = 3; c < 7; ++c)
-                    row.append(numberText(query.value(c)));
-                rows.append(row.join('|'));
-            }
-        }
-        QSqlDatabase::removeDatabase(connection);
-        return rows;
+        return normalised(m_store.column(QStringLiteral("SELECT %1, rowid, \"Sr No\", TimeAndDate, Temp1, "
+                                                        "Temp2, Temp3, Temp4 FROM log ORDER BY rowid")
+                                             .arg(m_generation)));
     }
 
     const PgServer &m_server;
@@ -190,20 +186,6 @@ private:
     QStringList m_sent; // rows of the generations deleted so far
     int m_generation = 1;
 };
-
-// The central table's temperatures as the store's: shortest text -> double.
-QStringList normalised(QStringList rows)
-{
-    for (QString &row : rows) {
-        QStringList columns = row.split('|');
-        for (int c = 4; c < columns.size(); ++c) {
-            if (columns[c] != Null)
-                columns[c] = QString::number(columns[c].toDouble(), 'g', 17);
-        }
-        row = columns.join('|');
-    }
-    return rows;
-}
 
 } // namespace
 
