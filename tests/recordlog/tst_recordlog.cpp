@@ -80,6 +80,8 @@ private slots:
         FlexGrid &fg = s.log.fg();
         const QStringList listed = gridText(fg);
         const QString total = s.total();
+        const QString schema = "SELECT sql FROM sqlite_master ORDER BY name";
+        const QStringList before = store.column(schema);
 
         s.boxes.answerNext(answer);
         s.log.Command1_Click();
@@ -92,6 +94,8 @@ private slots:
         QCOMPARE(gridText(fg), (yes ? QStringList{Header, Empty} : listed));
         QCOMPARE(s.total(), yes ? "Total Records: 0" : total);
         QCOMPARE(store.column("SELECT count(*) FROM log"), QStringList{QString::number(yes ? 0 : records)});
+        QCOMPARE(checkStore(store.path()), QStringList());
+        QCOMPARE(store.column(schema), before); // table log kept, count rebuilt alike
         for (int c = 0; c < 6; ++c) {
             QVERIFY(fg.headerData(c, Qt::Horizontal, Qt::FontRole).value<QFont>().bold());
             QCOMPARE(fg.headerData(c, Qt::Horizontal, Qt::TextAlignmentRole).toInt(),

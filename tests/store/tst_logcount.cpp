@@ -53,22 +53,6 @@ private slots:
         QCOMPARE(store.column("SELECT records FROM logRecordCount"), QStringList{records});
         QCOMPARE(checkStore(store.path()), QStringList());
     }
-
-    void deleteAllKeepsTableLog()
-    {
-        StoreFixture store;
-        store.create(50);
-        const QString schema = "SELECT sql FROM sqlite_master WHERE name = 'log'";
-        const QStringList before = store.column(schema);
-        {
-            ListedLog listed(store);
-            listed.log.delRec();
-            QCOMPARE(listed.total(), "Total Records: 0");
-        }
-        QCOMPARE(store.column(schema), before);
-        QCOMPARE(store.column("SELECT records FROM logRecordCount"), QStringList{"0"});
-        QCOMPARE(checkStore(store.path()), QStringList());
-    }
 };
 
 QTEST_GUILESS_MAIN(TestLogCount)

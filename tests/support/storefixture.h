@@ -9,6 +9,7 @@
 #include <QSqlDatabase>
 #include <QSqlError>
 #include <QSqlQuery>
+#include <QSqlRecord>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QUuid>
@@ -44,8 +45,8 @@ public:
         return db;
     }
 
-    // Runs statements on a connection of its own; returns the first column
-    // of the last one's rows, as text.
+    // Runs statements on a connection of its own; returns the last one's
+    // rows as text, columns joined by '|', a null as "NULL".
     QStringList sql(const QStringList &statements) const
     {
         QStringList values;
@@ -57,8 +58,12 @@ public:
                 const bool ran = query.exec(statement);
                 QTest::qVerify(ran, qPrintable(statement), qPrintable(query.lastError().text()), __FILE__,
                                __LINE__);
-                for (values.clear(); query.next();)
-                    values.append(query.value(0).toString());
+                for (values.clear(); query.next();) {
+                    QStringList columns;
+                    for (int c = 0; c < query.record().count(); ++c)
+                        columns.append(query.isNull(c) ? QStringLiteral("NULL") : query.value(c).toString());
+                    values.append(columns.join(u'|'));
+                }
             }
         }
         QSqlDatabase::removeDatabase(name);
