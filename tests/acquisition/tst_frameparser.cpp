@@ -1,53 +1,14 @@
-// The receive handler over byte streams, driven through the in-memory serial
-// component as the event loop delivers its receive events. Event codes other
-// than receive, empty reads, the poll counters and the state at a commit are
-// checked by the fuzz target's invariants (tests/fuzz).
+// The receive handler over byte streams and over the fuzz corpus, run by
+// ParserRun (tests/fuzz), which also checks the handler's invariants after
+// every event: event codes other than receive, one read and one poll burst
+// per receive event, the poll counters and the state at a commit.
 
-#include "acquisition/frameparser.h"
-#include "support/fakeserialcomm.h"
+#include "parserfuzz.h"
 
-#include <QSignalSpy>
+#include <QDir>
 #include <QTest>
 
 namespace {
-// Labels are one text, "|" between the four; a commit is recorded as the
-// labels, "@" and the number of poll bursts already sent.
-struct Station {
-    FakeSerialComm comm;
-    FrameParser parser{comm};
-    QByteArrayList commits;
-    QSignalSpy events{&comm, &SerialComm::OnComm};
-
-    explicit Station(int inputLen)
-    {
-        QObject::connect(&comm, &SerialComm::OnComm, [this] { parser.MSComm1_OnComm(); });
-        parser.setCommit([this] { commits << labels() + '@' + QByteArray::number(comm.sent().size() / 4); });
-        comm.setInputLen(inputLen);
-        comm.setPortOpen(true);
-    }
-
-    // Lets the event loop deliver every receive event the bytes raise.
-    void feed(const QByteArray &bytes)
-    {
-        comm.receive(bytes);
-        const QDeadlineTimer deadline(std::chrono::seconds(5));
-        while (comm.waiting() > 0 && !deadline.hasExpired())
-            QCoreApplication::processEvents();
-    }
-
-    QByteArray labels() const
-    {
-        const auto l = parser.label1Captions();
-        return QStringList(l.begin(), l.end()).join(u'|').toLatin1();
-    }
-    // Text2, Text3, frameStarted and fieldIndex, "|" between them.
-    QString state()
-    {
-        const QString flags = QStringLiteral("%1|%2").arg(parser.frameStarted()).arg(parser.fieldIndex());
-        return parser.Text2().text() + '|' + parser.Text3().text() + '|' + flags;
-    }
-};
-
 void row(const char *name, const QByteArray &stream, const QByteArray &labels, const QByteArray &commits,
          const char *state = "||0|0")
 {
@@ -58,12 +19,14 @@ void row(const char *name, const QByteArray &stream, const QByteArray &labels, c
 class TestFrameParser : public QObject {
     Q_OBJECT
 private Q_SLOTS:
+    // Labels are one text, "|" between the four; a commit is recorded as the
+    // labels, "@" and the number of poll bursts already sent.
     void streams_data()
     {
         QTest::addColumn<QByteArray>("stream");
         QTest::addColumn<QByteArray>("labels");
         QTest::addColumn<QByteArray>("commits"); // ";" between commits
-        QTest::addColumn<QString>("state");      // after the stream
+        QTest::addColumn<QString>("state");      // Text2|Text3|frameStarted|fieldIndex after the stream
 
         const QByteArray oneToFour = "  1|  2|  3|  4";
         row("one frame", "N1,2,3,4,", oneToFour, oneToFour + "@8");
@@ -83,22 +46,45 @@ private Q_SLOTS:
     void streams()
     {
         QFETCH(QByteArray, stream);
-        Station s(1);
-        s.feed(stream);
-
-        QCOMPARE(s.events.count(), stream.size()); // one receive event, one burst per character
-        QCOMPARE(s.comm.sent(), QByteArray("bcde").repeated(stream.size()));
-        QTEST(s.labels(), "labels");
-        QTEST(s.commits.join(';'), "commits");
-        QTEST(s.state(), "state");
+        ParserRun run(1);
+        run.arrive(stream);
+        run.deliverAll();
+        QVERIFY2(run.error().isEmpty(), qPrintable(run.error()));
+        QTEST(run.labels(), "labels");
+        QTEST(run.commits().join(';'), "commits");
+        QTEST(run.state(), "state");
     }
 
     void longerReadIsAllFieldText()
     {
-        Station s(0); // a read takes all that waits
-        s.feed("N");
-        s.feed("1,2");
-        QCOMPARE(s.state(), "1,2|1,2|1|0"); // commas inside one read end no field
+        ParserRun run(0); // a read takes all that waits
+        for (const char *read : {"N", "1,2"}) {
+            run.arrive(read);
+            run.deliverAll();
+        }
+        QCOMPARE(run.state(), "1,2|1,2|1|0"); // commas inside one read end no field
+    }
+
+    // Scripts for the fuzz target (see parserfuzz.h); each must keep the invariants.
+    void corpus_data()
+    {
+        QTest::addColumn<QString>("path");
+        const QDir dir(QStringLiteral(QF_CORPUS_DIR));
+        const QStringList files = dir.entryList(QDir::Files, QDir::Name);
+        QVERIFY2(!files.isEmpty(), QF_CORPUS_DIR);
+        for (const QString &file : files)
+            QTest::newRow(qPrintable(file)) << dir.filePath(file);
+    }
+
+    void corpus()
+    {
+        QFETCH(QString, path);
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        const QByteArray script = file.readAll();
+        const QString error =
+            fuzzParser(reinterpret_cast<const std::uint8_t *>(script.constData()), script.size());
+        QVERIFY2(error.isEmpty(), qPrintable(error));
     }
 };
 

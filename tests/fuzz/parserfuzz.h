@@ -1,13 +1,51 @@
 #pragma once
 
-#include <QString>
+#include "acquisition/frameparser.h"
+#include "support/fakeserialcomm.h"
+
+#include <QByteArrayList>
 
 #include <cstddef>
 #include <cstdint>
 
-// Runs the receive handler over a script of arrivals and events and checks
-// its invariants after every event. Returns what was violated, or an empty
-// text when all held.
+// Runs the receive handler directly for each event over the in-memory
+// component (no event loop runs, so the component's own events never come)
+// and checks its invariants after every event: an event other than receive
+// changes nothing, a receive event reads once and sends one poll burst "bcde",
+// the poll counters stand at 4 after a burst, and a commit comes after the
+// parser's reset.
+class ParserRun {
+public:
+    explicit ParserRun(int inputLen);
+
+    // Characters arriving from the device.
+    void arrive(const QByteArray &bytes) { m_comm.receive(bytes); }
+    // Receive events, one after another, until nothing waits.
+    void deliverAll();
+    // One event with this CommEvent code (a receive event even when nothing waits).
+    void event(int code);
+
+    // The first invariant broken, or an empty text when all held.
+    const QString &error() const { return m_error; }
+    // The four labels, "|" between them.
+    QByteArray labels() const;
+    // Each commit as the labels, "@" and the number of poll bursts sent before it.
+    const QByteArrayList &commits() const { return m_commits; }
+    // Text2, Text3, frameStarted and fieldIndex, "|" between them.
+    QString state();
+
+private:
+    void check(bool held, const char *what);
+
+    FakeSerialComm m_comm;
+    FrameParser m_parser{m_comm};
+    QByteArrayList m_commits;
+    int m_bursts = 0;
+    QString m_error;
+};
+
+// Runs a script of arrivals and events through ParserRun. Returns what was
+// violated, or an empty text when all held.
 //
 // Script: the first byte picks the read length (0..3). Then every byte is a
 // character arriving from the device, except two control bytes:
