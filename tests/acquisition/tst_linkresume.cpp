@@ -66,20 +66,30 @@ struct Station {
 class TestLinkResume : public QObject {
     Q_OBJECT
 private Q_SLOTS:
-    // The frame cut by the loss is dropped, the port opens again by itself
-    // once COM1 is back, and the next frame is logged whole.
+    // STOP and START in mid-frame leave the frame to be continued. A loss
+    // drops the frame it cut, the port opens again by itself once COM1 is
+    // back, and the next frame is logged whole. STOP during a loss ends the
+    // tries.
     void resumesWhenTheDeviceReturns()
     {
         Station s;
-        QVERIFY(s.send("N1,2,3,4,N5,6"));
-        QTRY_COMPARE_WITH_TIMEOUT(s.parser.fieldIndex(), 1, 2000);
+        QVERIFY(s.send("N1,2"));
+        QTRY_COMPARE_WITH_TIMEOUT(s.bursts(), 4, 2000);
+        s.link.stopcmd_Click();
+        s.link.Start_Click();
+        QVERIFY(s.send(",3,4,N5,6"));
+        QTRY_COMPARE_WITH_TIMEOUT(s.parser.Text2().text(), "6", 2000);
         s.vanish();
         QTRY_COMPARE_WITH_TIMEOUT(s.journal.size(), 1, 2000);
         QVERIFY2(s.journal[0].startsWith("COM1 lost: "), qPrintable(s.journal[0]));
         QCOMPARE(s.boxes.openNotices(), 1);
-        QVERIFY(s.boxes.shown().last().prompt.contains("keeps trying"));
+        const QString notice = s.boxes.shown().last().prompt;
+        QVERIFY2(notice.startsWith("COM1: device lost") && notice.contains("keeps trying"),
+                 qPrintable(notice));
         QCOMPARE(s.parser.frameStarted(), 0);
         QCOMPARE(s.parser.Label1(0).text(), "  5"); // the captions stay
+        // The rest of a poll burst goes nowhere quietly.
+        QVERIFY_THROWS_NO_EXCEPTION(s.comm.Output("c"));
 
         QTest::qWait(ResumeMs); // away: tries that fail say nothing
         QCOMPARE(s.journal.size(), 1);
@@ -94,11 +104,7 @@ private Q_SLOTS:
         QVERIFY(s.send(",7,8,N9,10,11,12,"));
         QTRY_COMPARE_WITH_TIMEOUT(s.commits.size(), 2, 2000);
         QCOMPARE(s.commits, QStringList({"  1  4", "  9  12"}));
-    }
 
-    void stopEndsTheTries()
-    {
-        Station s;
         s.vanish();
         QTRY_VERIFY_WITH_TIMEOUT(s.resume.retrying(), 2000);
         s.link.stopcmd_Click();
@@ -106,18 +112,6 @@ private Q_SLOTS:
         QTRY_VERIFY_WITH_TIMEOUT(!s.resume.retrying(), ResumeMs);
         QVERIFY(!s.comm.PortOpen());
         QCOMPARE(s.boxes.openNotices(), 0);
-    }
-
-    // Unlike a loss, STOP and START leave the frame to be continued.
-    void stopAndStartContinueTheFrame()
-    {
-        Station s;
-        QVERIFY(s.send("N1,2"));
-        QTRY_COMPARE_WITH_TIMEOUT(s.bursts(), 4, 2000);
-        s.link.stopcmd_Click();
-        s.link.Start_Click();
-        QVERIFY(s.send(",3,4,"));
-        QTRY_COMPARE_WITH_TIMEOUT(s.commits, QStringList{"  1  4"}, 2000);
     }
 
     // Far more than the component holds, at once: whole frames are dropped
