@@ -6,11 +6,8 @@
 namespace {
 void throwIfSet(std::optional<Error> &failure)
 {
-    if (failure) {
-        const Error error = *failure;
-        failure.reset();
-        throw StationError(error);
-    }
+    if (failure)
+        throw StationError(*std::exchange(failure, std::nullopt));
 }
 } // namespace
 
@@ -39,56 +36,29 @@ void FakeSerialComm::setCommPort(int port)
     m_commPort = port;
 }
 
-int FakeSerialComm::CommPort() const
-{
-    record(QStringLiteral("CommPort?"));
-    return m_commPort;
-}
-
 void FakeSerialComm::setSettings(const QString &settings)
 {
     record(QStringLiteral("Settings=") + settings);
     LineSettings::parseOrThrow(settings);
-    m_settings = settings;
 }
 
 void FakeSerialComm::setInputLen(int length)
 {
     record(QStringLiteral("InputLen=%1").arg(length));
-    if (length < 0)
-        throw StationError(ErrorCode::InvalidSettings, QStringLiteral("Invalid InputLen %1").arg(length));
     m_inputLen = length;
-}
-
-bool FakeSerialComm::PortOpen() const
-{
-    record(QStringLiteral("PortOpen?"));
-    return m_open;
 }
 
 void FakeSerialComm::setPortOpen(bool open)
 {
     record(QStringLiteral("PortOpen=") + (open ? "True" : "False"));
-    if (open) {
-        // A second open closes and reopens; a failed open leaves the port closed.
-        m_open = false;
-        throwIfSet(m_failOpen);
-        m_open = true;
-        ++m_openCount;
-        m_rx.clear();
+    if (!open && !m_open)
         return;
-    }
-    if (!m_open)
-        return;
-    throwIfSet(m_failClose);
-    m_open = false;
+    if (open)
+        m_open = false; // a second open closes and reopens; a failed open leaves the port closed
+    throwIfSet(open ? m_failOpen : m_failClose);
+    m_open = open;
+    m_openCount += open ? 1 : 0;
     m_rx.clear();
-}
-
-int FakeSerialComm::CommEvent() const
-{
-    record(QStringLiteral("CommEvent?"));
-    return m_commEvent;
 }
 
 QString FakeSerialComm::Input()

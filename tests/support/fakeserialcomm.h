@@ -1,6 +1,5 @@
 #pragma once
 
-#include "acquisition/linesettings.h"
 #include "acquisition/receiveevents.h"
 #include "acquisition/serialcomm.h"
 
@@ -13,8 +12,7 @@
 // as text in log():
 //   writes  "CommPort=3", "Settings=9600,N,8,1", "InputLen=1",
 //           "PortOpen=True", "PortOpen=False", "Output=b"
-//   reads   "CommPort?", "Settings?", "InputLen?", "PortOpen?", "CommEvent?",
-//           "Input?"
+//   reads   "CommPort?", "PortOpen?", "CommEvent?", "Input?"
 // A failing operation is recorded like any other, then throws.
 //
 // receive() plays characters arriving from the device: like the real
@@ -28,12 +26,12 @@ public:
     explicit FakeSerialComm(QObject *parent = nullptr) : SerialComm(parent) {}
 
     void setCommPort(int port) override;
-    int CommPort() const override;
+    int CommPort() const override { return recorded("CommPort?", m_commPort); }
     void setSettings(const QString &settings) override;
     void setInputLen(int length) override;
-    bool PortOpen() const override;
+    bool PortOpen() const override { return recorded("PortOpen?", m_open); }
     void setPortOpen(bool open) override;
-    int CommEvent() const override;
+    int CommEvent() const override { return recorded("CommEvent?", m_commEvent); }
     QString Input() override;
     void Output(const QString &text) override;
     void raiseWaiting() override { m_receiveEvents.schedule(); }
@@ -67,6 +65,12 @@ public:
 
 private:
     void record(const QString &operation) const;
+    // Records a read and returns what it reads.
+    template <typename T> T recorded(const char *read, T value) const
+    {
+        record(QString::fromLatin1(read));
+        return value;
+    }
     void throwIfClosed() const;
 
     mutable QStringList m_log;
@@ -75,7 +79,6 @@ private:
     QByteArray m_rx;
 
     int m_commPort = 1;
-    QString m_settings = defaultLineSettings;
     int m_inputLen = 0;
     bool m_open = false;
     int m_commEvent = 0;
