@@ -8,9 +8,9 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size)
 {
-    const QString error = fuzzParser(data, size);
-    if (!error.isEmpty()) {
-        std::fprintf(stderr, "invariant broken: %s\n", qPrintable(error));
+    const ParserRun run(QByteArrayView(data, qsizetype(size)));
+    if (!run.error().isEmpty()) {
+        std::fprintf(stderr, "invariant broken: %s\n", qPrintable(run.error()));
         std::abort();
     }
     return 0;

@@ -1,18 +1,33 @@
 #include "parserfuzz.h"
 
 namespace {
-constexpr std::uint8_t Deliver = 0xFD, Escape = 0xFE;
+constexpr char Deliver = char(0xFD), Escape = char(0xFE);
 constexpr int BurstLength = 4;
 } // namespace
 
-ParserRun::ParserRun(int inputLen)
+ParserRun::ParserRun(QByteArrayView script)
 {
-    m_comm.setInputLen(inputLen);
+    m_comm.setInputLen(script.isEmpty() ? 0 : std::uint8_t(script.front()) % 4);
     m_comm.setPortOpen(true);
     m_parser.setCommit([this] {
         check(state() == "||0|0", "commit before the reset");
         m_commits << labels() + '@' + QByteArray::number(m_bursts);
     });
+    for (qsizetype i = 1; i < script.size() && m_error.isEmpty(); ++i) {
+        const char c = script[i];
+        if (c == Deliver) {
+            deliverAll();
+        } else if (c == Escape && i + 1 < script.size()) {
+            const char x = script[++i];
+            if (x == Deliver || x == Escape)
+                m_comm.receive(QByteArray(1, x));
+            else
+                event(std::uint8_t(x) % 8);
+        } else {
+            m_comm.receive(QByteArray(1, c));
+        }
+    }
+    deliverAll();
 }
 
 void ParserRun::deliverAll()
@@ -56,27 +71,4 @@ void ParserRun::check(bool held, const char *what)
 {
     if (!held && m_error.isEmpty())
         m_error = QString::fromUtf8(what);
-}
-
-QString fuzzParser(const std::uint8_t *data, std::size_t size)
-{
-    if (size == 0)
-        return {};
-    ParserRun run(data[0] % 4);
-    for (std::size_t i = 1; i < size && run.error().isEmpty(); ++i) {
-        const std::uint8_t b = data[i];
-        if (b == Deliver) {
-            run.deliverAll();
-        } else if (b == Escape && i + 1 < size) {
-            const std::uint8_t x = data[++i];
-            if (x == Deliver || x == Escape)
-                run.arrive(QByteArray(1, char(x)));
-            else
-                run.event(x % 8);
-        } else {
-            run.arrive(QByteArray(1, char(b)));
-        }
-    }
-    run.deliverAll();
-    return run.error();
 }

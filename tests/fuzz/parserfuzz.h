@@ -4,26 +4,26 @@
 #include "support/fakeserialcomm.h"
 
 #include <QByteArrayList>
+#include <QByteArrayView>
 
-#include <cstddef>
-#include <cstdint>
-
-// Runs the receive handler directly for each event over the in-memory
-// component (no event loop runs, so the component's own events never come)
-// and checks its invariants after every event: an event other than receive
-// changes nothing, a receive event reads once and sends one poll burst "bcde",
-// the poll counters stand at 4 after a burst, and a commit comes after the
-// parser's reset.
+// Plays a script of arrivals and events through the receive handler, run
+// directly for each event over the in-memory component (no event loop runs,
+// so the component's own events never come), and checks its invariants
+// after every event: an event other than receive changes nothing, a receive
+// event reads once and sends one poll burst "bcde", the poll counters stand
+// at 4 after a burst, and a commit comes after the parser's reset.
+//
+// Script: the first byte picks the read length (0..3). Then every byte is a
+// character arriving from the device, except two control bytes:
+//   0xFD          the component raises receive events, one after another,
+//                 until nothing waits (each read takes up to the read length);
+//   0xFE x        an event with code x % 8 (2 is a receive event even when
+//                 nothing waits); 0xFE 0xFD and 0xFE 0xFE stand for the
+//                 characters 0xFD and 0xFE.
+// Whatever still waits at the end is delivered as by 0xFD.
 class ParserRun {
 public:
-    explicit ParserRun(int inputLen);
-
-    // Characters arriving from the device.
-    void arrive(const QByteArray &bytes) { m_comm.receive(bytes); }
-    // Receive events, one after another, until nothing waits.
-    void deliverAll();
-    // One event with this CommEvent code (a receive event even when nothing waits).
-    void event(int code);
+    explicit ParserRun(QByteArrayView script);
 
     // The first invariant broken, or an empty text when all held.
     const QString &error() const { return m_error; }
@@ -35,6 +35,8 @@ public:
     QString state();
 
 private:
+    void deliverAll();
+    void event(int code);
     void check(bool held, const char *what);
 
     FakeSerialComm m_comm;
@@ -43,16 +45,3 @@ private:
     int m_bursts = 0;
     QString m_error;
 };
-
-// Runs a script of arrivals and events through ParserRun. Returns what was
-// violated, or an empty text when all held.
-//
-// Script: the first byte picks the read length (0..3). Then every byte is a
-// character arriving from the device, except two control bytes:
-//   0xFD          the component raises receive events, one after another,
-//                 until nothing waits (each read takes up to the read length);
-//   0xFE x        an event with code x % 8 (2 is a receive event even when
-//                 nothing waits); 0xFE 0xFD and 0xFE 0xFE stand for the
-//                 characters 0xFD and 0xFE.
-// Whatever still waits at the end is delivered as by 0xFD.
-QString fuzzParser(const std::uint8_t *data, std::size_t size);
