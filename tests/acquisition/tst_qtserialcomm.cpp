@@ -1,5 +1,6 @@
 // The serial component over QSerialPort against a pseudo-terminal that the
-// test holds: the test plays the device on the master end.
+// test holds: the test plays the device on the master end. A device that
+// hangs up is seen in tst_linkresume.
 
 #include "acquisition/qtserialcomm.h"
 #include "support/ptydevice.h"
