@@ -3,14 +3,12 @@
 
 #include <QBuffer>
 #include <QCryptographicHash>
-#include <QDeadlineTimer>
 #include <QImage>
 #include <QProcess>
 
 namespace {
 
 const QColor Sensor1Color(0xd6, 0x27, 0x28);
-constexpr int PollMs = 20;
 
 QByteArray fileHash(const QString &path)
 {
@@ -100,31 +98,6 @@ private slots:
         exportStore(store.path(), tool);
         TrendStore(store.path()).exportRange(1, 300, viewer);
         QCOMPARE(viewer.data(), tool.data());
-    }
-
-    void followsTheStationCommitting()
-    {
-        StoreFixture store;
-        store.create();
-        TrendFeed feed(store.path());
-        feed.load();
-        QProcess committer;
-        committer.start(QCoreApplication::applicationDirPath() + "/qf_log_committer", {store.dir()});
-        QVERIFY(committer.waitForStarted());
-        const QDeadlineTimer deadline(20000);
-        while (feed.data().size() < 300 && !deadline.hasExpired()) {
-            feed.poll();
-            committer.waitForFinished(PollMs); // a wait that also notices an early end
-            QCOMPARE(committer.state(), QProcess::Running);
-        }
-        committer.kill();
-        committer.waitForFinished();
-        feed.poll();
-        const qsizetype stored = store.column("SELECT count(*) FROM log").first().toLongLong();
-        QVERIFY(stored >= 300);
-        QCOMPARE(feed.data().size(), stored);
-        QCOMPARE(feed.data().rowid(stored - 1), stored); // none lost, none twice
-        QCOMPARE(feed.data().value(2, stored - 1), 7.0f);
     }
 
     void refusesWhatIsNoStore_data()
