@@ -162,11 +162,6 @@ private slots:
         QTest::addColumn<QStringList>("schema");
         QTest::addColumn<QString>("named");
         const QString fields = "\"Sr No\" TEXT, TimeAndDate, Temp1, Temp2, Temp3, Temp4";
-        QTest::newRow("WITHOUT ROWID")
-            << QStringList{"CREATE TABLE log (" + fields + ", PRIMARY KEY (\"Sr No\")) WITHOUT ROWID"}
-            << "rowid";
-        QTest::newRow("extra NOT NULL")
-            << QStringList{"CREATE TABLE log (" + fields + ", note NOT NULL)"} << "log.note";
         QTest::newRow("refusing trigger")
             << QStringList{"CREATE TABLE log (" + fields + ")", "CREATE TRIGGER t BEFORE INSERT ON log BEGIN "
                                                                 "SELECT RAISE(ABORT, 'no inserts'); END"}
