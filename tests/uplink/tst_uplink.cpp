@@ -60,24 +60,6 @@ private:
     bool m_running = true;
 };
 
-// The rows of a query as text, one line per row, columns joined by '|'.
-QStringList centralRows(const QString &conninfo, const QString &sql)
-{
-    PGconn *conn = PQconnectdb(conninfo.toUtf8().constData());
-    QStringList rows;
-    PGresult *result = PQexec(conn, sql.toUtf8().constData());
-    for (int r = 0; PQresultStatus(result) == PGRES_TUPLES_OK && r < PQntuples(result); ++r) {
-        QStringList columns;
-        for (int c = 0; c < PQnfields(result); ++c)
-            columns.append(PQgetisnull(result, r, c) ? QString(Null)
-                                                     : QString::fromUtf8(PQgetvalue(result, r, c)));
-        rows.append(columns.join('|'));
-    }
-    PQclear(result);
-    PQfinish(conn);
-    return rows;
-}
-
 // Temperatures as 17-digit text, for the central table's rows and the store's.
 QStringList normalised(QStringList rows)
 {
@@ -159,13 +141,26 @@ public:
 
     // Every record of every generation, as the store held it.
     QStringList expected() const { return m_sent + storeRows(); }
+    // The central table's rows of this station, columns joined by '|'.
     QStringList central() const
     {
-        return centralRows(m_server.conninfo(),
-                           "SET TIME ZONE 'Europe/Berlin'; SELECT generation, record_rowid, sr_no,"
-                           " to_char(time_and_date, 'YYYY-MM-DD HH24:MI:SS'), temp1, temp2, temp3, temp4"
-                           " FROM quillfern_log WHERE station = '" +
-                               m_name + "' ORDER BY generation, record_rowid");
+        const QString sql = "SET TIME ZONE 'Europe/Berlin'; SELECT generation, record_rowid, sr_no,"
+                            " to_char(time_and_date, 'YYYY-MM-DD HH24:MI:SS'), temp1, temp2, temp3, temp4"
+                            " FROM quillfern_log WHERE station = '" +
+                            m_name + "' ORDER BY generation, record_rowid";
+        PGconn *conn = PQconnectdb(m_server.conninfo().toUtf8().constData());
+        PGresult *result = PQexec(conn, sql.toUtf8().constData());
+        QStringList rows;
+        for (int r = 0; PQresultStatus(result) == PGRES_TUPLES_OK && r < PQntuples(result); ++r) {
+            QStringList columns;
+            for (int c = 0; c < PQnfields(result); ++c)
+                columns.append(PQgetisnull(result, r, c) ? QString(Null)
+                                                         : QString::fromUtf8(PQgetvalue(result, r, c)));
+            rows.append(columns.join('|'));
+        }
+        PQclear(result);
+        PQfinish(conn);
+        return rows;
     }
     const QString &log() const { return m_stderr; }
 
@@ -286,22 +281,17 @@ private:
         else if (step == "said")
             QTRY_VERIFY2_WITH_TIMEOUT(station.uplinkSaid(argument), qPrintable(station.log()),
                                       CatchUpTimeoutMs);
-        else if (step == "kills")
-            killRounds(station, argument.toInt());
-        else if (step == "check")
+        else if (step == "kills") {
+            for (int round = 0; round < argument.toInt(); ++round) {
+                station.startUplink();
+                QTest::qWait(QRandomGenerator::global()->bounded(KillDelayMaxMs));
+                station.killUplinks();
+                station.commit(RecordsPerKillRound);
+            }
+        } else if (step == "check")
             QTRY_COMPARE_WITH_TIMEOUT(normalised(station.central()), station.expected(), CatchUpTimeoutMs);
         else
             QFAIL(qPrintable("unknown step " + step));
-    }
-
-    static void killRounds(Station &station, int rounds)
-    {
-        for (int round = 0; round < rounds; ++round) {
-            station.startUplink();
-            QTest::qWait(QRandomGenerator::global()->bounded(KillDelayMaxMs));
-            station.killUplinks();
-            station.commit(RecordsPerKillRound);
-        }
     }
 
     std::unique_ptr<PgServer> m_server;
