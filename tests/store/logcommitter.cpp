@@ -14,13 +14,6 @@
 namespace {
 constexpr int CommitsBeforeDelete = 10;
 
-void commitPrinted(RecordLog &log)
-{
-    log.commit({"  21.5", "  22", "  7", "  0.5"});
-    std::printf("%d\n", log.fg().Rows() - 2);
-    std::fflush(stdout);
-}
-
 void say(const char *line)
 {
     std::printf("%s\n", line);
@@ -38,13 +31,15 @@ int main(int argc, char *argv[])
     try {
         log.setFlex();
         log.fillGrid();
-        for (int i = 0; i < CommitsBeforeDelete; ++i)
-            commitPrinted(log);
-        say("deleting");
-        log.delRec();
-        say("deleted");
-        for (;;)
-            commitPrinted(log);
+        for (int i = 0;; ++i) {
+            if (i == CommitsBeforeDelete) {
+                say("deleting");
+                log.delRec();
+                say("deleted");
+            }
+            log.commit({"  21.5", "  22", "  7", "  0.5"});
+            say(QByteArray::number(log.fg().Rows() - 2).constData());
+        }
     } catch (const StationError &e) {
         std::fprintf(stderr, "%s\n", e.what());
         return 2;
