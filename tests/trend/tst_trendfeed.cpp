@@ -102,32 +102,27 @@ private slots:
 
     void refusesWhatIsNoStore_data()
     {
-        QTest::addColumn<QStringList>("statements");
-        QTest::addColumn<QByteArray>("junk");
+        QTest::addColumn<QString>("setup"); // a statement, or "file:" and the file's raw content
         QTest::addColumn<int>("number");
-        QTest::newRow("missing") << QStringList() << QByteArray() << ErrorCode::StoreMissing;
-        QTest::newRow("not a database")
-            << QStringList() << QByteArray(4096, 'x') << ErrorCode::StoreNotDatabase;
-        QTest::newRow("no table log")
-            << QStringList{"CREATE TABLE other (a)"} << QByteArray() << ErrorCode::TableMissing;
-        QTest::newRow("no Temp4")
-            << QStringList{"CREATE TABLE log (\"Sr No\", TimeAndDate, Temp1, Temp2, Temp3)"} << QByteArray()
-            << ErrorCode::FieldMissing;
+        QTest::newRow("missing") << "" << ErrorCode::StoreMissing;
+        QTest::newRow("not a database") << "file:" + QString(4096, 'x') << ErrorCode::StoreNotDatabase;
+        QTest::newRow("no table log") << "CREATE TABLE other (a)" << ErrorCode::TableMissing;
+        QTest::newRow("no Temp4") << "CREATE TABLE log (\"Sr No\", TimeAndDate, Temp1, Temp2, Temp3)"
+                                  << ErrorCode::FieldMissing;
     }
     void refusesWhatIsNoStore()
     {
-        QFETCH(QStringList, statements);
-        QFETCH(QByteArray, junk);
-        QFETCH(int, number);
+        QFETCH(QString, setup);
         StoreFixture store;
-        if (!statements.isEmpty())
-            store.sql(statements);
-        if (!junk.isEmpty()) {
-            QFile file(store.path());
-            QVERIFY(file.open(QIODevice::WriteOnly) && file.write(junk) == junk.size());
-        }
+        QFile file(store.path());
+        if (setup.startsWith(u"file:"))
+            QVERIFY(file.open(QIODevice::WriteOnly) && file.write(setup.mid(5).toUtf8()) > 0);
+        else if (!setup.isEmpty())
+            store.sql({setup});
+        file.close();
         QByteArray errors;
         QCOMPARE(renderPng(store.dir(), store.dir() + "/t.png", &errors), 1);
+        QFETCH(int, number);
         QVERIFY2(errors.contains(QByteArray::number(number) + ": "), errors.constData());
     }
 
