@@ -90,8 +90,6 @@ private slots:
         QTest::newRow("date only") << QByteArray("2026-03-01") << qint64(1772323200);
         QTest::newRow("no such day") << QByteArray("2026-02-30 12:30:05") << qint64(-1);
         QTest::newRow("minute 61") << QByteArray("2026-03-01 12:61:00") << qint64(-1);
-        QTest::newRow("line noise") << QByteArray("N21.5,") << qint64(-1);
-        QTest::newRow("empty") << QByteArray() << qint64(-1);
     }
     void parsesStamps()
     {
