@@ -14,9 +14,7 @@ private slots:
         QTest::newRow("letters") << "abc" << QVariant(0.0);
         QTest::newRow("negative exponent form") << "-2.5E1" << QVariant(-25.0);
         QTest::newRow("D exponent") << "1D2" << QVariant(100.0);
-        QTest::newRow("hexadecimal") << "&H1F" << QVariant(31.0);
-        QTest::newRow("hexadecimal lower case") << "&h1f" << QVariant(31.0);
-        QTest::newRow("octal") << "&O17" << QVariant(15.0);
+        QTest::newRow("hexadecimal, mixed case") << "&hFf" << QVariant(255.0);
         QTest::newRow("octal stops at 8") << "&O178" << QVariant(15.0);
         QTest::newRow("leading period") << ".5" << QVariant(0.5);
         QTest::newRow("plus sign") << "+4" << QVariant(4.0);
