@@ -228,7 +228,6 @@ private slots:
         QTest::addColumn<QString>("conninfo");
         QTest::addColumn<int>("status");
         QTest::addColumn<QString>("message");
-        QTest::newRow("no store") << QString() << 1 << "error 3024";
         QTest::newRow("no store, server down beside it") << "host=/nonexistent" << 1 << "error 3024";
         QTest::newRow("bad connection string") << "host=/tmp nonsense" << 2 << "bad connection string";
         QTest::newRow("unknown database") << "dbname=quillfern_none" << 2 << "does not exist";
