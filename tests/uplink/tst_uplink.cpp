@@ -22,7 +22,6 @@ constexpr int CatchUpTimeoutMs = 20000;
 constexpr int KillDelayMaxMs = 250;
 constexpr int RecordsPerKillRound = 3;
 constexpr qsizetype MaxKeptOutput = 1 << 16;
-constexpr QLatin1String Null("NULL");
 
 QString runServerScript(const QStringList &arguments)
 {
@@ -111,7 +110,8 @@ public:
 
     // Every record of every generation, as the store held it.
     QStringList expected() const { return m_sent + storeRows(); }
-    // The central table's rows of this station, columns joined by '|'.
+    // The central table's rows of this station as StoreFixture::sql gives
+    // the store's: columns joined by '|', a null as NULL.
     QStringList central() const
     {
         const QString sql = "SET TIME ZONE 'Europe/Berlin'; SELECT generation, record_rowid, sr_no,"
@@ -124,7 +124,7 @@ public:
         for (int r = 0; PQresultStatus(result) == PGRES_TUPLES_OK && r < PQntuples(result); ++r) {
             QStringList columns;
             for (int c = 0; c < PQnfields(result); ++c)
-                columns.append(PQgetisnull(result, r, c) ? QString(Null)
+                columns.append(PQgetisnull(result, r, c) ? QStringLiteral("NULL")
                                                          : QString::fromUtf8(PQgetvalue(result, r, c)));
             rows.append(columns.join('|'));
         }
