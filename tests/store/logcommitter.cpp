@@ -1,8 +1,8 @@
-// Test helper: starts a record log on DIR as the station does and commits
-// records without end, printing each serial number once its commit has
-// returned (and so its Update). The durability test kills it.
-// With --delete-all it commits ten records, prints "deleting", deletes all,
-// prints "deleted" once delRec has returned, then commits without end.
+// Test helper: starts a record log on DIR as the station does, commits ten
+// records, prints "deleting", deletes all, prints "deleted" once delRec has
+// returned, then commits records without end, printing each serial number
+// once its commit has returned (and so its Update). The durability test
+// kills it.
 
 #include "recordlog/recordlog.h"
 #include "support/fakes.h"
@@ -14,13 +14,6 @@
 namespace {
 constexpr int CommitsBeforeDelete = 10;
 
-void commitPrinted(RecordLog &log)
-{
-    log.commit({"  21.5", "  22", "  7", "  0.5"});
-    std::printf("%d\n", log.fg().Rows() - 2);
-    std::fflush(stdout);
-}
-
 void say(const char *line)
 {
     std::printf("%s\n", line);
@@ -31,23 +24,22 @@ void say(const char *line)
 int main(int argc, char *argv[])
 {
     QCoreApplication app(argc, argv);
-    const bool deleteAll = argc == 3 && qstrcmp(argv[2], "--delete-all") == 0;
-    if (argc != 2 && !deleteAll)
-        return 1; // usage: qf_log_committer DIR [--delete-all]
+    if (argc != 2)
+        return 1; // usage: qf_log_committer DIR
     FakeMessageBoxes boxes;
     RecordLog log(QString::fromLocal8Bit(argv[1]), boxes);
     try {
         log.setFlex();
         log.fillGrid();
-        if (deleteAll) {
-            for (int i = 0; i < CommitsBeforeDelete; ++i)
-                commitPrinted(log);
-            say("deleting");
-            log.delRec();
-            say("deleted");
+        for (int i = 0;; ++i) {
+            if (i == CommitsBeforeDelete) {
+                say("deleting");
+                log.delRec();
+                say("deleted");
+            }
+            log.commit({"  21.5", "  22", "  7", "  0.5"});
+            say(QByteArray::number(log.fg().Rows() - 2).constData());
         }
-        for (;;)
-            commitPrinted(log);
     } catch (const StationError &e) {
         std::fprintf(stderr, "%s\n", e.what());
         return 2;

@@ -30,7 +30,6 @@ private slots:
         QTest::newRow("missing file") << "" << ErrorCode::StoreMissing << "";
         QTest::newRow("not a database") << "file:a text file, not a store\n"
                                         << ErrorCode::StoreNotDatabase << "";
-        QTest::newRow("empty file") << "file:" << ErrorCode::TableMissing << "log";
         QTest::newRow("missing table") << "CREATE TABLE other (x)" << ErrorCode::TableMissing << "log";
         QTest::newRow("missing field") << "CREATE TABLE log (\"Sr No\", TimeAndDate, Temp1, Temp2, Temp4)"
                                        << ErrorCode::FieldMissing << "Temp3";

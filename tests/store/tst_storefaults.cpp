@@ -43,7 +43,6 @@ private slots:
     {
         QTest::addColumn<QString>("make"); // a shell command run in the application directory
         QTest::newRow("FIFO") << "mkfifo velk.mdb";
-        QTest::newRow("link to /dev/zero") << "ln -s /dev/zero velk.mdb";
         QTest::newRow("8 GiB sparse") << "truncate -s 8G velk.mdb";
     }
     void notAStoreEndsAtOnce()
@@ -56,10 +55,12 @@ private slots:
         QVERIFY(failure([&] { log.setFlex(); }).startsWith("3343 Not a database file: " + store.path()));
     }
 
-    void oneStationPerStore()
+    // While a station logs, a second one is refused and a backup holds
+    // every record committed.
+    void whileAStationLogs()
     {
         StoreFixture store;
-        store.create();
+        store.create(10);
         ListedLog first(store);
         FakeMessageBoxes boxes;
         RecordLog second(store.dir(), boxes);
@@ -67,7 +68,9 @@ private slots:
         QVERIFY2(refused.startsWith("3045 ") && refused.contains(QString("process %1").arg(::getpid())),
                  qPrintable(refused));
         first.log.commit(Frame);
-        QCOMPARE(store.column("SELECT count(*) FROM log"), QStringList{"1"});
+        const QString copy = QDir(store.dir()).filePath("copy.mdb");
+        backupStore(store.path(), copy);
+        QCOMPARE(LogDatabase::OpenDatabase(copy)->OpenRecordset("log")->RecordCount(), 11);
     }
 
     void fullDisk()
@@ -108,7 +111,6 @@ private slots:
         QTest::addColumn<int>("kept");       // how many: 4 all, 3 the fourth was in the log cut
         // clang-format off
         QTest::newRow("log removed")             << "rm velk.mdb-wal"                        << "velk.mdb-wal" << "velk.mdb"          << 4;
-        QTest::newRow("log cut short")           << "truncate -s 0 velk.mdb-wal"             << "velk.mdb-wal" << "velk.mdb"          << 3;
         QTest::newRow("log cut in a frame")      << "truncate -s 100 velk.mdb-wal"           << "velk.mdb-wal" << "velk.mdb"          << 3;
         QTest::newRow("store renamed over")      << "cp velk.mdb old && mv old velk.mdb"     << "velk.mdb"     << "velk.mdb.kept-*"   << 4;
         QTest::newRow("old copy over the store") << "cp velk.mdb old && cat old > velk.mdb"  << "velk.mdb"     << "velk.mdb"          << 3;
@@ -146,27 +148,11 @@ private slots:
         QTEST(int(LogDatabase::OpenDatabase(path)->OpenRecordset("log")->RecordCount()), "kept");
     }
 
-    void backupWhileLogging()
-    {
-        StoreFixture store;
-        store.create(10);
-        ListedLog s(store);
-        s.log.commit(Frame);
-        const QString copy = QDir(store.dir()).filePath("copy.mdb");
-        backupStore(store.path(), copy);
-        QCOMPARE(LogDatabase::OpenDatabase(copy)->OpenRecordset("log")->RecordCount(), 11);
-    }
-
     void checkProvesTheStationCanAppend_data()
     {
         QTest::addColumn<QStringList>("schema");
         QTest::addColumn<QString>("named");
         const QString fields = "\"Sr No\" TEXT, TimeAndDate, Temp1, Temp2, Temp3, Temp4";
-        QTest::newRow("WITHOUT ROWID")
-            << QStringList{"CREATE TABLE log (" + fields + ", PRIMARY KEY (\"Sr No\")) WITHOUT ROWID"}
-            << "rowid";
-        QTest::newRow("extra NOT NULL")
-            << QStringList{"CREATE TABLE log (" + fields + ", note NOT NULL)"} << "log.note";
         QTest::newRow("refusing trigger")
             << QStringList{"CREATE TABLE log (" + fields + ")", "CREATE TRIGGER t BEFORE INSERT ON log BEGIN "
                                                                 "SELECT RAISE(ABORT, 'no inserts'); END"}
