@@ -5,6 +5,7 @@
 #include "support/fakeserialcomm.h"
 
 #include <QAbstractButton>
+#include <QScrollBar>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -51,21 +52,25 @@ class TestStation : public QObject {
     Q_OBJECT
 
 private Q_SLOTS:
-    // Each button reaches its handler, seen by what the handler asks of the
-    // component, the boxes it shows (their titles), whether the program ends,
-    // and which of START, STOP and the selector are enabled.
+    // Each button, and closing the window (its unload), reaches its handler,
+    // seen by what the handler asks of the component, the boxes it shows
+    // (their titles), whether the program ends, and which of START, STOP and
+    // the selector are enabled.
     void clicks_data()
     {
         QTest::addColumn<bool>("startFirst");
         QTest::addColumn<QString>("seen");
         QTest::newRow("Start")
             << false << "CommPort=1 Settings=9600,N,8,1 InputLen=1 PortOpen=True |  | runs | stopcmd";
+        // STOP closes without asking whether the port is open.
         QTest::newRow("stopcmd") << true << "PortOpen=False |  | runs | Start VScroll3";
         QTest::newRow("Command1") << false << " | Confirmation Box | runs | Start VScroll3";
         QTest::newRow("Command2") << false << "PortOpen? PortOpen=True Output=a |  | runs | Start VScroll3";
         QTest::newRow("Command3") << true << "PortOpen? PortOpen=False Output=a |  | runs | stopcmd";
         // EXIT ends at once: the unload, which would ask PortOpen, does not run.
         QTest::newRow("exit") << true << " |  | ends 0 | stopcmd";
+        QTest::newRow("close") << false << "PortOpen? |  | runs | Start VScroll3";
+        QTest::newRow("close, started") << true << "PortOpen? PortOpen=False |  | runs | stopcmd";
     }
 
     void clicks()
@@ -76,7 +81,10 @@ private Q_SLOTS:
             rig.click("Start");
             rig.comm.clearLog();
         }
-        rig.click(QTest::currentDataTag());
+        if (QByteArray(QTest::currentDataTag()).startsWith("close"))
+            rig.form.close();
+        else
+            rig.click(QTest::currentDataTag());
         QStringList titles;
         for (const auto &box : rig.boxes.shown())
             titles << box.title;
@@ -86,18 +94,38 @@ private Q_SLOTS:
         QVERIFY(rig.loaded && rig.report.errors().isEmpty());
     }
 
-    // A device loss shows once as an untitled warning that says the station
-    // keeps trying, the program runs on, and STOP then START opens the port
-    // again; an error a handler raises goes to the error report.
+    // The selector keeps to ports 1 to 12 even where its bar would go on.
+    void selectorKeepsToItsPorts()
+    {
+        Rig rig;
+        auto *bar = rig.form.control<QScrollBar>("VScroll3");
+        bar->setMaximum(40);
+        bar->setValue(40);
+        QCOMPARE(rig.text("Text4"), "12");
+        rig.click("Start");
+        QCOMPARE(rig.comm.log().first(), "CommPort=12");
+    }
+
+    // A port that cannot be opened shows in an untitled warning and leaves
+    // the link stopped, the operator may try again. A device loss shows once
+    // as an untitled warning that says the station keeps trying, the program
+    // runs on, and STOP then START opens the port again; an error a handler
+    // raises goes to the error report.
     void errorsAfterStart()
     {
         Rig rig;
+        const Error missing{ErrorCode::PortNotFound, "COM1: no such port (/dev/ttyS0)"};
+        rig.comm.failNextOpen(missing);
+        rig.click("Start");
+        QCOMPARE(rig.boxes.shown(),
+                 (Boxes{{missing.description, MsgStyle::OkOnly + MsgStyle::Exclamation, {}}}));
+        QCOMPARE(rig.enabled(), "Start VScroll3");
         rig.click("Start");
         const Error loss{ErrorCode::DeviceLost, "COM1: the device is gone"};
         rig.comm.loseDevice(loss);
-        QTRY_COMPARE(rig.boxes.shown().size(), 1);
-        QVERIFY(rig.boxes.shown()[0].prompt.startsWith(loss.description + "\n\nThe station keeps trying"));
-        QCOMPARE(rig.boxes.shown()[0].style, MsgStyle::Exclamation);
+        QTRY_COMPARE(rig.boxes.shown().size(), 2);
+        QVERIFY(rig.boxes.shown()[1].prompt.startsWith(loss.description + "\n\nThe station keeps trying"));
+        QCOMPARE(rig.boxes.shown()[1].style, MsgStyle::Exclamation);
         QVERIFY(rig.report.errors().isEmpty());
         QVERIFY(!rig.endedWith);
         rig.click("stopcmd");
@@ -109,7 +137,7 @@ private Q_SLOTS:
         rig.comm.failNextOutput(failure);
         rig.comm.receive("x");
         QTRY_COMPARE(rig.report.errors(), QList<Error>{failure});
-        QCOMPARE(rig.boxes.shown().size(), 1);
+        QCOMPARE(rig.boxes.shown().size(), 2);
     }
     // A field of many thousand characters without a comma: the hidden
     // working box holds only its start, the value its first 4,096
