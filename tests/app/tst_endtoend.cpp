@@ -11,31 +11,11 @@
 
 // The whole station over a real serial line: the window with the QSerialPort
 // component on a pseudo-terminal published as COM1 in the application's
-// directory, and a fresh store beside it. How the grid lists records is
-// tst_recordlog's.
+// directory, and a fresh store beside it. How the grid lists records, a
+// restart and a delete-all are tst_recordlog's.
 namespace {
 
 constexpr int timeoutMs = 15000;
-
-// One run of the program: the component and the window over an application
-// directory, loaded and shown.
-struct Run {
-    Run(const QString &appDir, FakeMessageBoxes &boxes, FakeErrorReport &report)
-        : comm(appDir), station(comm, appDir, boxes, report, [](int) { QFAIL("the program ended"); })
-    {
-        loaded = station.Form_Load();
-        station.form().show();
-    }
-    QString text(const char *control) { return station.form().control<QLabel>(control)->text(); }
-    void click(const char *name)
-    {
-        QTest::mouseClick(station.form().control<QAbstractButton>(name), Qt::LeftButton);
-    }
-
-    QtSerialComm comm;
-    Station station;
-    bool loaded = false;
-};
 
 // The stored records as "Sr No" and the four numbers, one text each.
 QStringList storedRecords(const QString &appDir)
@@ -65,44 +45,32 @@ private Q_SLOTS:
         createStore(storeFilePath(appDir));
         FakeMessageBoxes boxes;
         FakeErrorReport report;
+        QtSerialComm comm(appDir);
+        Station station(comm, appDir, boxes, report, [](int) { QFAIL("the program ended"); });
+        QVERIFY(station.Form_Load());
+        station.form().show();
+        const auto text = [&](const char *control) {
+            return station.form().control<QLabel>(control)->text();
+        };
+        const auto click = [&](const char *name) {
+            QTest::mouseClick(station.form().control<QAbstractButton>(name), Qt::LeftButton);
+        };
+
+        click("Start");
         const QByteArray frames("N25.3,26.1,24.8,0.52,N1,2,3,4,N7.5,8,9,10,");
-        {
-            Run run(appDir, boxes, report);
-            QVERIFY(run.loaded);
-            run.click("Start");
-            QVERIFY(device.send(frames));
-            QTRY_COMPARE_WITH_TIMEOUT(run.text("totalrec"), "Total Records: 3", timeoutMs);
-            QCOMPARE(run.text("Label1(0)"), "  7.5");
-            // Every character was answered by its own poll burst.
-            QTRY_COMPARE_WITH_TIMEOUT(device.received(), QByteArray("bcde").repeated(frames.size()),
-                                      timeoutMs);
-            QCOMPARE(storedRecords(appDir),
-                     (QStringList{"1 25.3 26.1 24.8 0.52", "2 1 2 3 4", "3 7.5 8 9 10"}));
+        QVERIFY(device.send(frames));
+        QTRY_COMPARE_WITH_TIMEOUT(text("totalrec"), "Total Records: 3", timeoutMs);
+        QCOMPARE(text("Label1(0)"), "  7.5");
+        // Every character was answered by its own poll burst.
+        QTRY_COMPARE_WITH_TIMEOUT(device.received(), QByteArray("bcde").repeated(frames.size()), timeoutMs);
+        QCOMPARE(storedRecords(appDir), (QStringList{"1 25.3 26.1 24.8 0.52", "2 1 2 3 4", "3 7.5 8 9 10"}));
 
-            // ON on the open port: the relay letter of channel 4 reaches the device.
-            device.fromStation.clear();
-            run.click("Command2");
-            QTRY_COMPARE_WITH_TIMEOUT(device.received(), QByteArray("e"), timeoutMs);
-            run.station.form().close(); // the unload closes the port
-            QVERIFY(!run.comm.PortOpen());
-        }
-        // A restart lists what was stored, then a confirmed delete-all empties
-        // grid and store, and numbering starts again at 1.
-        {
-            Run run(appDir, boxes, report);
-            QVERIFY(run.loaded);
-            QCOMPARE(run.text("totalrec"), "Total Records: 3");
-
-            boxes.answerNext(MsgAnswer::Yes);
-            run.click("Command1");
-            QCOMPARE(run.text("totalrec"), "Total Records: 0");
-            QCOMPARE(storedRecords(appDir), QStringList());
-
-            run.click("Start");
-            QVERIFY(device.send("N5,6,7,8,"));
-            QTRY_COMPARE_WITH_TIMEOUT(run.text("totalrec"), "Total Records: 1", timeoutMs);
-            QCOMPARE(storedRecords(appDir), QStringList{"1 5 6 7 8"});
-        }
+        // ON on the open port: the relay letter of channel 4 reaches the device.
+        device.fromStation.clear();
+        click("Command2");
+        QTRY_COMPARE_WITH_TIMEOUT(device.received(), QByteArray("e"), timeoutMs);
+        station.form().close(); // the unload closes the port
+        QVERIFY(!comm.PortOpen());
         QVERIFY(report.errors().isEmpty());
     }
 };
