@@ -1,8 +1,4 @@
-#include "app/station.h"
-#include "support/fakeserialcomm.h"
-#include "support/storefixture.h"
-
-#include <QAbstractButton>
+#include "support/stationrig.h"
 
 using namespace std::chrono_literals;
 
@@ -11,21 +7,13 @@ using namespace std::chrono_literals;
 namespace {
 constexpr qsizetype BurstSize = 4;
 
-struct Rig {
+struct Rig : StationRig {
     Rig()
     {
-        store.create();
-        station.Form_Load();
-        QTest::mouseClick(station.form().control<QAbstractButton>("Start"), Qt::LeftButton);
+        click("Start");
         station.log().setStoreWait(10ms);
     }
     qsizetype bursts() const { return comm.sent().size() / BurstSize; }
-
-    StoreFixture store;
-    FakeSerialComm comm;
-    FakeMessageBoxes boxes;
-    FakeErrorReport report;
-    Station station{comm, store.dir(), boxes, report, [](int) {}};
 };
 } // namespace
 

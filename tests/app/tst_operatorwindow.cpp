@@ -1,9 +1,6 @@
-#include "app/station.h"
 #include "grid/flexgridview.h"
-#include "support/fakeserialcomm.h"
-#include "support/storefixture.h"
+#include "support/stationrig.h"
 
-#include <QAbstractButton>
 #include <QApplication>
 #include <QLabel>
 #include <QScrollBar>
@@ -15,43 +12,30 @@ namespace {
 constexpr int timeoutMs = 5000;
 
 // A loaded, shown and active window over a store of `records` records.
-struct Rig {
-    explicit Rig(qint64 records = 0, bool writeProtected = false)
+struct Rig : StationRig {
+    explicit Rig(qint64 records = 0, const std::function<void(const StoreFixture &)> &prepare = {})
+        : StationRig(records, prepare)
     {
-        store.create(records);
-        if (writeProtected) {
-            store.sql({"PRAGMA journal_mode=DELETE"});
-            QFile::setPermissions(store.path(), QFile::ReadOwner | QFile::ReadGroup | QFile::ReadOther);
-            bytes = storeBytes();
-        }
-        loaded = station.Form_Load();
-        form.show();
         form.activateWindow();
         active = QTest::qWaitForWindowActive(&form);
-    }
-    QByteArray storeBytes() const
-    {
-        QFile file(store.path());
-        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
     }
     QString focused() const { return QApplication::focusWidget()->objectName(); }
     void press(int key, Qt::KeyboardModifiers modifiers = Qt::NoModifier)
     {
         QTest::keyClick(QApplication::focusWidget(), Qt::Key(key), modifiers);
     }
-    void start() { form.control<QAbstractButton>("Start")->click(); }
+    void start() { form.control<QAbstractButton>("Start")->click(); } // the focus stays
     FlexGridView *view() const { return form.control<FlexGridView>("fg"); }
 
-    StoreFixture store;
-    QByteArray bytes;
-    FakeSerialComm comm;
-    FakeMessageBoxes boxes;
-    FakeErrorReport report;
-    Station station{comm, store.dir(), boxes, report, [](int) {}};
-    Form1 &form = station.form();
-    bool loaded = false;
     bool active = false;
 };
+
+// The store file's bytes.
+QByteArray fileBytes(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
 
 // Counts the paint events of the widgets it filters.
 struct PaintCounter : QObject {
@@ -116,7 +100,7 @@ private Q_SLOTS:
         QCOMPARE(rig.focused(), control);
         rig.press(key);
         const QString title = rig.boxes.shown().isEmpty() ? QString() : rig.boxes.shown().front().title;
-        QTEST(title + u' ' + rig.form.control("Text4")->property("text").toString(), "seen");
+        QTEST(title + u' ' + rig.text("Text4"), "seen");
     }
 
     // A field that looks like markup is shown and committed as the very
@@ -134,8 +118,7 @@ private Q_SLOTS:
         Rig rig;
         rig.start();
         rig.comm.receive("N" + field + ",1,2,3,");
-        QTRY_COMPARE_WITH_TIMEOUT(rig.form.control<QLabel>("totalrec")->text(), "Total Records: 1",
-                                  timeoutMs);
+        QTRY_COMPARE_WITH_TIMEOUT(rig.text("totalrec"), "Total Records: 1", timeoutMs);
         QLabel *value = rig.form.control<QLabel>("Label1(0)");
         QCOMPARE(value->text(), raw);
         QCOMPARE(rig.station.log().fg().TextMatrix(1, 2), raw);
@@ -199,9 +182,14 @@ private Q_SLOTS:
     // the program with an error that names the file, which stays unchanged.
     void writeProtectedStoreLists()
     {
-        Rig rig(3, true);
+        QByteArray before;
+        Rig rig(3, [&](const StoreFixture &store) {
+            store.sql({"PRAGMA journal_mode=DELETE"});
+            QFile::setPermissions(store.path(), QFile::ReadOwner | QFile::ReadGroup | QFile::ReadOther);
+            before = fileBytes(store.path());
+        });
         QVERIFY(rig.loaded && rig.report.errors().isEmpty());
-        QCOMPARE(rig.form.control<QLabel>("totalrec")->text(), "Total Records: 3");
+        QCOMPARE(rig.text("totalrec"), "Total Records: 3");
         rig.start();
         rig.comm.receive("N1,2,3,4,");
         QTRY_COMPARE_WITH_TIMEOUT(rig.report.errors().size(), 1, timeoutMs);
@@ -209,7 +197,7 @@ private Q_SLOTS:
         QCOMPARE(error.number, ErrorCode::StoreFailed);
         QVERIFY2(error.description.contains(rig.store.path()) && error.description.contains("read-only"),
                  qPrintable(error.description));
-        QCOMPARE(rig.storeBytes(), rig.bytes);
+        QCOMPARE(fileBytes(rig.store.path()), before);
     }
 };
 

@@ -1,15 +1,6 @@
-#include "app/form1.h"
-#include "app/station.h"
-#include "store/storemaintenance.h"
-#include "support/fakes.h"
-#include "support/fakeserialcomm.h"
+#include "support/stationrig.h"
 
-#include <QAbstractButton>
 #include <QScrollBar>
-#include <QTemporaryDir>
-#include <QTest>
-
-#include <optional>
 
 // The window with its station over the in-memory serial component: the
 // states after start-up, what each control reaches and where errors go.
@@ -17,17 +8,10 @@
 // and store with the whole station in tst_endtoend.
 namespace {
 
-// A loaded, shown window over a fresh store.
-struct Rig {
-    Rig()
-    {
-        createStore(storeFilePath(dir.path()));
-        loaded = station.Form_Load();
-        form.show();
-        comm.clearLog();
-    }
-    QString text(const QString &control) const { return form.control(control)->property("text").toString(); }
-    void click(const char *name) { QTest::mouseClick(form.control<QAbstractButton>(name), Qt::LeftButton); }
+// A loaded, shown window over a fresh store; the component's log starts
+// after the load.
+struct Rig : StationRig {
+    Rig() { comm.clearLog(); }
     // Which of START, STOP and the port selector are enabled.
     QString enabled() const
     {
@@ -35,15 +19,6 @@ struct Rig {
         names.removeIf([this](const QString &name) { return !form.control(name)->isEnabled(); });
         return names.join(u' ');
     }
-
-    QTemporaryDir dir;
-    FakeSerialComm comm;
-    FakeMessageBoxes boxes;
-    FakeErrorReport report;
-    std::optional<int> endedWith;
-    Station station{comm, dir.path(), boxes, report, [this](int status) { endedWith = status; }};
-    Form1 &form = station.form();
-    bool loaded = false;
 };
 
 } // namespace
