@@ -2,16 +2,24 @@
 
 #include <QScrollBar>
 
+using namespace std::chrono_literals;
+
 // The window with its station over the in-memory serial component: the
-// states after start-up, what each control reaches and where errors go.
-// What the handlers do is tested with each handler; the real serial stack
-// and store with the whole station in tst_endtoend.
+// states after start-up, what each control reaches, where errors go, and
+// that a frame is acknowledged (the poll burst after its last comma) only
+// once its record is stored. What the handlers do is tested with each
+// handler; the real serial stack with the whole station in tst_endtoend.
 namespace {
 
-// A loaded, shown window over a fresh store; the component's log starts
-// after the load.
+// A loaded, shown window over a fresh store, which a commit waits 10 ms
+// for; the component's log starts after the load.
 struct Rig : StationRig {
-    Rig() { comm.clearLog(); }
+    Rig()
+    {
+        comm.clearLog();
+        station.log().setStoreWait(10ms);
+    }
+    qsizetype bursts() const { return comm.sent().size() / 4; }
     // Which of START, STOP and the port selector are enabled.
     QString enabled() const
     {
@@ -143,6 +151,43 @@ private Q_SLOTS:
         QVERIFY(rig.comm.sent().isEmpty());
         QTRY_COMPARE(rig.text("totalrec"), "Total Records: 1");
         QCOMPARE(rig.station.log().fg().TextMatrix(1, 5), "  4");
+    }
+
+    void lockedStoreHoldsTheAcknowledgement()
+    {
+        Rig rig;
+        rig.click("Start");
+        QSqlDatabase other = rig.store.connect("other");
+        QVERIFY(QSqlQuery(other).exec("BEGIN IMMEDIATE"));
+        rig.comm.receive("N1,2,3,4,");
+        QTRY_COMPARE(rig.comm.waiting(), 0);
+        QCOMPARE(rig.bursts(), 8); // every character but the last comma
+        QCOMPARE(rig.boxes.openNotices(), 1);
+        rig.comm.receive(",");           // the device sends its last character again
+        QTest::qWait(1200);              // a try fails meanwhile
+        QCOMPARE(rig.comm.waiting(), 1); // not read, not polled
+        QCOMPARE(rig.bursts(), 8);
+        QVERIFY(QSqlQuery(other).exec("COMMIT"));
+        QTRY_COMPARE_WITH_TIMEOUT(rig.bursts(), 9, 3000);
+        QCOMPARE(rig.boxes.openNotices(), 0);
+        QCOMPARE(rig.store.column("SELECT \"Sr No\" FROM log"), QStringList{"1"});
+        rig.comm.receive("N5,6,7,8,"); // logging goes on
+        QTRY_COMPARE(rig.store.column("SELECT count(*) FROM log"), QStringList{"2"});
+        QVERIFY(rig.report.errors().isEmpty());
+        other = {};
+        QSqlDatabase::removeDatabase("other");
+    }
+
+    void lastingFaultClosesThePortFirst()
+    {
+        Rig rig;
+        rig.click("Start");
+        QFile::remove(rig.store.path() + "-wal");
+        rig.comm.receive("N1,2,3,4,");
+        QTRY_COMPARE(rig.report.errors().size(), 1);
+        QCOMPARE(rig.report.errors().front().number, ErrorCode::StoreFailed);
+        QVERIFY(!rig.comm.PortOpen());
+        QCOMPARE(rig.bursts(), 8);
     }
 };
 
