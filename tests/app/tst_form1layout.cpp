@@ -11,7 +11,7 @@
 // The window against its design: every control's container, geometry,
 // caption, font, colours and tab index, the window's size, position, title
 // and icon, and what lies above what (the keyboard order is walked in
-// tst_operatorwindow).
+// tst_station).
 namespace {
 
 // Fonts as "face points [bold] [italic]", faces as installed here.
