@@ -1,4 +1,6 @@
+#include "acquisition/qtserialcomm.h"
 #include "grid/flexgridview.h"
+#include "support/ptydevice.h"
 #include "support/stationrig.h"
 
 #include <QApplication>
@@ -11,9 +13,10 @@ using namespace std::chrono_literals;
 // states after start-up, what each control reaches, where errors go, and
 // that a frame is acknowledged (the poll burst after its last comma) only
 // once its record is stored; then the window as the operator meets it:
-// keyboard, device text, cells, paints, a read-only store. What the handlers
-// do is tested with each handler; the real serial stack with the whole
-// station in tst_endtoend.
+// keyboard, device text, cells, paints, a read-only store; last, the whole
+// station over a real serial line. What the handlers do is tested with each
+// handler; how the grid lists records, a restart and a delete-all are
+// tst_recordlog's.
 namespace {
 
 constexpr int timeoutMs = 5000;
@@ -53,6 +56,20 @@ QByteArray fileBytes(const QString &path)
 {
     QFile file(path);
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+// The stored records as "Sr No" and the four numbers, one text each.
+QStringList storedRecords(const QString &appDir)
+{
+    auto rs = LogDatabase::OpenDatabase(storeFilePath(appDir))->OpenRecordset("log");
+    QStringList records;
+    for (const auto &values : rs->ReadRows(0, rs->RecordCount())) {
+        QStringList fields{values[0].toString()};
+        for (int k = 2; k < 6; ++k)
+            fields << QString::number(values[k].toDouble());
+        records << fields.join(u' ');
+    }
+    return records;
 }
 
 // Counts the paint events of the widgets it filters.
@@ -355,6 +372,47 @@ private Q_SLOTS:
         QCOMPARE(fileBytes(rig.store.path()), before);
         QVERIFY(!rig.comm.PortOpen());
         QCOMPARE(rig.bursts(), 8);
+    }
+
+    // The window with the QSerialPort component on a pseudo-terminal
+    // published as COM1 in the application's directory, and a fresh store
+    // beside it.
+    void framesAreShownListedAndStored()
+    {
+        constexpr int realLineMs = 15000;
+        PtyDevice device;
+        QVERIFY2(device.link.isValid(), qPrintable(device.pty.errorString() + device.link.errorString()));
+        const QString appDir = device.dir.path();
+        createStore(storeFilePath(appDir));
+        FakeMessageBoxes boxes;
+        FakeErrorReport report;
+        QtSerialComm comm(appDir);
+        Station station(comm, appDir, boxes, report, [](int) { QFAIL("the program ended"); });
+        QVERIFY(station.Form_Load());
+        station.form().show();
+        const auto text = [&](const char *control) {
+            return station.form().control<QLabel>(control)->text();
+        };
+        const auto click = [&](const char *name) {
+            QTest::mouseClick(station.form().control<QAbstractButton>(name), Qt::LeftButton);
+        };
+
+        click("Start");
+        const QByteArray frames("N25.3,26.1,24.8,0.52,N1,2,3,4,N7.5,8,9,10,");
+        QVERIFY(device.send(frames));
+        QTRY_COMPARE_WITH_TIMEOUT(text("totalrec"), "Total Records: 3", realLineMs);
+        QCOMPARE(text("Label1(0)"), "  7.5");
+        // Every character was answered by its own poll burst.
+        QTRY_COMPARE_WITH_TIMEOUT(device.received(), QByteArray("bcde").repeated(frames.size()), realLineMs);
+        QCOMPARE(storedRecords(appDir), (QStringList{"1 25.3 26.1 24.8 0.52", "2 1 2 3 4", "3 7.5 8 9 10"}));
+
+        // ON on the open port: the relay letter of channel 4 reaches the device.
+        device.fromStation.clear();
+        click("Command2");
+        QTRY_COMPARE_WITH_TIMEOUT(device.received(), QByteArray("e"), realLineMs);
+        station.form().close(); // the unload closes the port
+        QVERIFY(!comm.PortOpen());
+        QVERIFY(report.errors().isEmpty());
     }
 };
 
