@@ -410,8 +410,6 @@ private Q_SLOTS:
         device.fromStation.clear();
         click("Command2");
         QTRY_COMPARE_WITH_TIMEOUT(device.received(), QByteArray("e"), realLineMs);
-        station.form().close(); // the unload closes the port
-        QVERIFY(!comm.PortOpen());
         QVERIFY(report.errors().isEmpty());
     }
 };
