@@ -1,11 +1,17 @@
 #include "acquisition/qtserialcomm.h"
+#include "app/station.h"
 #include "grid/flexgridview.h"
+#include "support/fakeserialcomm.h"
 #include "support/ptydevice.h"
-#include "support/stationrig.h"
+#include "support/storefixture.h"
 
+#include <QAbstractButton>
 #include <QApplication>
 #include <QLabel>
 #include <QScrollBar>
+
+#include <functional>
+#include <optional>
 
 using namespace std::chrono_literals;
 
@@ -21,17 +27,25 @@ namespace {
 
 constexpr int timeoutMs = 5000;
 
-// A loaded, shown and active window over a store of `records` records, which
-// a commit waits 10 ms for; the component's log starts after the load.
-struct Rig : StationRig {
+// The station over the in-memory serial component and a store of `records`
+// records, which `prepare` may change first, and a commit waits 10 ms for;
+// its window loaded, shown and active. The component's log starts after the
+// load.
+struct Rig {
     explicit Rig(qint64 records = 0, const std::function<void(const StoreFixture &)> &prepare = {})
-        : StationRig(records, prepare)
     {
+        store.create(records);
+        if (prepare)
+            prepare(store);
+        loaded = station.Form_Load();
+        form.show();
         comm.clearLog();
         station.log().setStoreWait(10ms);
         form.activateWindow();
         active = QTest::qWaitForWindowActive(&form);
     }
+    QString text(const QString &control) const { return form.control(control)->property("text").toString(); }
+    void click(const char *name) { QTest::mouseClick(form.control<QAbstractButton>(name), Qt::LeftButton); }
     qsizetype bursts() const { return comm.sent().size() / 4; }
     // Which of START, STOP and the port selector are enabled.
     QString enabled() const
@@ -48,6 +62,14 @@ struct Rig : StationRig {
     void start() { form.control<QAbstractButton>("Start")->click(); } // the focus stays
     FlexGridView *view() const { return form.control<FlexGridView>("fg"); }
 
+    StoreFixture store;
+    FakeSerialComm comm;
+    FakeMessageBoxes boxes;
+    FakeErrorReport report;
+    std::optional<int> endedWith;
+    Station station{comm, store.dir(), boxes, report, [this](int status) { endedWith = status; }};
+    Form1 &form = station.form();
+    bool loaded = false;
     bool active = false;
 };
 
