@@ -6,7 +6,6 @@
 #include <QTest>
 
 #include <csignal>
-#include <memory>
 #include <unistd.h>
 
 // The quillfern executable itself, started in an application directory that
@@ -16,38 +15,18 @@
 class TestProgram : public QObject {
     Q_OBJECT
     static constexpr int timeoutMs = 30000;
-    std::unique_ptr<QTemporaryDir> m_dir;
-    QString m_program;
-
-    // One line of the error report: the application title, the number and a
-    // description that names the missing file.
-    bool namesMissingStore(const QByteArray &errors) const
-    {
-        const QStringList lines = QString::fromLocal8Bit(errors).split(u'\n').filter("3024");
-        return lines.size() == 1 && lines.first().startsWith("Tarnwick: Error 3024: ") &&
-               lines.first().contains(m_dir->filePath("velk.mdb"));
-    }
-    QStringList entries() const
-    {
-        return QDir(m_dir->path())
-            .entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System);
-    }
 
 private Q_SLOTS:
-    // A copy of the executable in a fresh directory, which thereby is its
-    // application directory.
-    void init()
-    {
-        m_dir = std::make_unique<QTemporaryDir>();
-        m_program = m_dir->filePath("quillfern");
-        QVERIFY(QFile::copy(qEnvironmentVariable("QF_BIN_DIR") + "/quillfern", m_program));
-        QFile::setPermissions(m_program, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-    }
-
     // On a virtual X display an operator stand-in (xdotool) answers the box
     // titled with the application title; the program then ends with status 1.
     void missingStoreEndsTheProgramOnceAnswered()
     {
+        // A copy of the executable in a fresh directory, which thereby is its
+        // application directory.
+        QTemporaryDir dir;
+        const QString program = dir.filePath("quillfern");
+        QVERIFY(QFile::copy(qEnvironmentVariable("QF_BIN_DIR") + "/quillfern", program));
+        QFile::setPermissions(program, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
         const QString xvfbRun = QStandardPaths::findExecutable("xvfb-run");
         QVERIFY2(!xvfbRun.isEmpty() && !QStandardPaths::findExecutable("xdotool").isEmpty(),
                  "needs xvfb-run and xdotool (test.sh installs them)");
@@ -70,7 +49,7 @@ private Q_SLOTS:
         process.setProcessEnvironment(env);
         process.setChildProcessModifier([] { ::setsid(); }); // a stuck run is ended with its display
         process.start(xvfbRun,
-                      {"-a", "-s", "-screen 0 1024x768x24", "sh", "-c", operatorStandIn, "sh", m_program});
+                      {"-a", "-s", "-screen 0 1024x768x24", "sh", "-c", operatorStandIn, "sh", program});
         QVERIFY(process.waitForStarted());
         if (!process.waitForFinished(timeoutMs)) {
             ::kill(-pid_t(process.processId()), SIGKILL);
@@ -78,9 +57,16 @@ private Q_SLOTS:
             QFAIL("the program did not end after its error box was answered");
         }
         QCOMPARE(std::pair(process.exitStatus(), process.exitCode()), std::pair(QProcess::NormalExit, 1));
+        // One line of the error report: the application title, the number and
+        // a description that names the missing file.
         const QByteArray errors = process.readAllStandardError();
-        QVERIFY2(namesMissingStore(errors), errors.constData());
-        QCOMPARE(entries(), QStringList{"quillfern"});
+        const QStringList lines = QString::fromLocal8Bit(errors).split(u'\n').filter("3024");
+        QVERIFY2(lines.size() == 1 && lines.first().startsWith("Tarnwick: Error 3024: ") &&
+                     lines.first().contains(dir.filePath("velk.mdb")),
+                 errors.constData());
+        QCOMPARE(
+            QDir(dir.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System),
+            QStringList{"quillfern"});
     }
 };
 
