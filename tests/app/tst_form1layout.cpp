@@ -11,21 +11,21 @@
 // The window against its design: every control's container, geometry,
 // caption, font, colours and tab index, the window's size, position, title
 // and icon, and what lies above what (the keyboard order is walked in
-// tst_operatorwindow).
+// tst_station).
 namespace {
 
 // Fonts as "face points [bold] [italic]", faces as installed here.
 const char *const mono = "Liberation Mono 11.25 bold"; // the window's own
 const char *const sans8 = "Liberation Sans 8.25", *const sans9 = "Liberation Sans 9.75";
-const char *const sans14b = "Liberation Sans 14.25 bold", *const sans18b = "Liberation Sans 18 bold";
+const char *const sans14b = "Liberation Sans 14.25 bold";
 // The classic scheme's active title bar (2), window text (8), active border
 // (10) and highlighted text (14); `kind` (invalid) is the kind's own colour.
 const QColor titleBar(0, 0, 128), winText(Qt::black), border(192, 192, 192), hiText(Qt::white);
-const QColor kind, grey(206, 207, 197), yellow(255, 255, 128), black(Qt::black), white(Qt::white);
-const QColor red(Qt::red), brown(0xBF7B28), cyan(0xC0FFFF);
+const QColor kind, grey(206, 207, 197), black(Qt::black), brown(0xBF7B28), cyan(0xC0FFFF);
 
-// A few controls written out by hand: they catch a wrong row in the
-// window's design table, which the other checks take as given.
+// A few controls written out by hand, across the kinds, font substitutes
+// and system colours: they catch a wrong design table, which the other
+// checks take as given.
 struct Spot {
     const char *container;
     QRect twips;
@@ -77,7 +77,6 @@ class TestForm1Layout : public QObject {
     Q_OBJECT
     FlexGrid m_grid;
     std::unique_ptr<Form1> m_form;
-    QStringList m_checked;
 
 private Q_SLOTS:
     void initTestCase()
@@ -88,15 +87,17 @@ private Q_SLOTS:
             std::make_unique<Form1>([this](QWidget *parent) { return new FlexGridView(m_grid, parent); });
     }
 
-    // Every control as built against its row of the design table.
+    // Every control as built against its row of the design table, and no
+    // control the table lacks.
     void controls()
     {
         const WindowDesign &window = form1Design();
+        QStringList checked;
         for (const ControlDesign &design : form1Controls()) {
             const QString name = QString::fromLatin1(design.name);
             QWidget *widget = m_form->control(name);
             QVERIFY2(widget, qPrintable(name));
-            m_checked << name;
+            checked << name;
             const Twips &t = design.rect;
             QCOMPARE(widget->parentWidget()->objectName(), QString::fromLatin1(design.container));
             QCOMPARE(widget->geometry(), QRect(twipsToPixels(t.left), twipsToPixels(t.top),
@@ -109,6 +110,10 @@ private Q_SLOTS:
             checkColours(widget, designColour(design.fore), designColour(design.back));
             QVERIFY(!widget->inherits("QLabel") || widget->autoFillBackground());
         }
+        for (const QWidget *widget : m_form->findChildren<QWidget *>()) {
+            if (widget->property("tabIndex").isValid())
+                QVERIFY2(checked.contains(widget->objectName()), qPrintable(widget->objectName()));
+        }
     }
 
     void spots_data()
@@ -119,12 +124,8 @@ private Q_SLOTS:
             QTest::newRow(name) << Spot{in, twips, tab, caption, font, fore, back};
         };
         row("Command3", "Frame3", {600, 1800, 1455, 615}, 31, "OFF", mono, kind, kind);
-        row("Label14(2)", "Frame2(2)", {1800, 1080, 375, 855}, 25, "°c", sans18b, white, black);
-        row("Frame1", "Form1", {9600, 6480, 2415, 3135}, 16, "Communication ", mono, red, grey);
-        row("Command1", "Frame1", {480, 2640, 1455, 375}, 23, "Delete all Records", sans8, kind, kind);
         row("Label14(1)", "Frame2(1)", {1920, 1200, 375, 855}, 12, "°c", sans14b, hiText, winText);
         row("Label2(0)", "Frame2(0)", {120, 1440, 1215, 495}, 7, "Temperature:", sans9, black, border);
-        row("Label1(3)", "Frame2(3)", {1440, 1080, 495, 855}, 14, "", sans14b, yellow, black);
         row("Frame2(0)", "Form1", {7080, 0, 2415, 3135}, 5, "Sensor1", mono, titleBar, grey);
         row("Text3", "Form1", {0, 10680, 1335, 285}, 0, "Text3", sans8, kind, kind);
         row("fg", "Form1", {0, 480, 6975, 8775}, 4, "", "Liberation Sans 9 bold italic", kind, kind);
@@ -144,15 +145,6 @@ private Q_SLOTS:
         QCOMPARE(caption(widget), spot.caption);
         QCOMPARE(fontText(widget->font()), QString::fromLatin1(spot.font));
         checkColours(widget, spot.fore, spot.back);
-    }
-
-    void everyControlIsChecked()
-    {
-        for (const QWidget *widget : m_form->findChildren<QWidget *>()) {
-            if (widget->property("tabIndex").isValid())
-                QVERIFY2(m_checked.contains(widget->objectName()), qPrintable(widget->objectName()));
-        }
-        QCOMPARE(m_checked.size(), int(form1Controls().size()));
     }
 
     void window()

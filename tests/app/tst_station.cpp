@@ -1,32 +1,52 @@
-#include "app/form1.h"
+#include "acquisition/qtserialcomm.h"
 #include "app/station.h"
-#include "store/storemaintenance.h"
-#include "support/fakes.h"
+#include "grid/flexgridview.h"
 #include "support/fakeserialcomm.h"
+#include "support/ptydevice.h"
+#include "support/storefixture.h"
 
 #include <QAbstractButton>
-#include <QTemporaryDir>
-#include <QTest>
+#include <QApplication>
+#include <QLabel>
+#include <QScrollBar>
 
+#include <functional>
 #include <optional>
 
+using namespace std::chrono_literals;
+
 // The window with its station over the in-memory serial component: the
-// states after start-up, what each control reaches and where errors go.
-// What the handlers do is tested with each handler; the real serial stack
-// and store with the whole station in tst_endtoend.
+// states after start-up, what each control reaches, where errors go, and
+// that a frame is acknowledged (the poll burst after its last comma) only
+// once its record is stored; then the window as the operator meets it:
+// keyboard, device text, cells, paints, a read-only store; last, the whole
+// station over a real serial line. What the handlers do is tested with each
+// handler; how the grid lists records, a restart and a delete-all are
+// tst_recordlog's.
 namespace {
 
-// A loaded, shown window over a fresh store.
+constexpr int timeoutMs = 5000;
+
+// The station over the in-memory serial component and a store of `records`
+// records, which `prepare` may change first, and a commit waits 10 ms for;
+// its window loaded, shown and active. The component's log starts after the
+// load.
 struct Rig {
-    Rig()
+    explicit Rig(qint64 records = 0, const std::function<void(const StoreFixture &)> &prepare = {})
     {
-        createStore(storeFilePath(dir.path()));
+        store.create(records);
+        if (prepare)
+            prepare(store);
         loaded = station.Form_Load();
         form.show();
         comm.clearLog();
+        station.log().setStoreWait(10ms);
+        form.activateWindow();
+        active = QTest::qWaitForWindowActive(&form);
     }
     QString text(const QString &control) const { return form.control(control)->property("text").toString(); }
     void click(const char *name) { QTest::mouseClick(form.control<QAbstractButton>(name), Qt::LeftButton); }
+    qsizetype bursts() const { return comm.sent().size() / 4; }
     // Which of START, STOP and the port selector are enabled.
     QString enabled() const
     {
@@ -34,15 +54,54 @@ struct Rig {
         names.removeIf([this](const QString &name) { return !form.control(name)->isEnabled(); });
         return names.join(u' ');
     }
+    QString focused() const { return QApplication::focusWidget()->objectName(); }
+    void press(int key, Qt::KeyboardModifiers modifiers = Qt::NoModifier)
+    {
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key(key), modifiers);
+    }
+    void start() { form.control<QAbstractButton>("Start")->click(); } // the focus stays
+    FlexGridView *view() const { return form.control<FlexGridView>("fg"); }
 
-    QTemporaryDir dir;
+    StoreFixture store;
     FakeSerialComm comm;
     FakeMessageBoxes boxes;
     FakeErrorReport report;
     std::optional<int> endedWith;
-    Station station{comm, dir.path(), boxes, report, [this](int status) { endedWith = status; }};
+    Station station{comm, store.dir(), boxes, report, [this](int status) { endedWith = status; }};
     Form1 &form = station.form();
     bool loaded = false;
+    bool active = false;
+};
+
+// The store file's bytes.
+QByteArray fileBytes(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+// The stored records as "Sr No" and the four numbers, one text each.
+QStringList storedRecords(const QString &appDir)
+{
+    auto rs = LogDatabase::OpenDatabase(storeFilePath(appDir))->OpenRecordset("log");
+    QStringList records;
+    for (const auto &values : rs->ReadRows(0, rs->RecordCount())) {
+        QStringList fields{values[0].toString()};
+        for (int k = 2; k < 6; ++k)
+            fields << QString::number(values[k].toDouble());
+        records << fields.join(u' ');
+    }
+    return records;
+}
+
+// Counts the paint events of the widgets it filters.
+struct PaintCounter : QObject {
+    bool eventFilter(QObject *, QEvent *event) override
+    {
+        count += event->type() == QEvent::Paint;
+        return false;
+    }
+    int count = 0;
 };
 
 } // namespace
@@ -51,21 +110,24 @@ class TestStation : public QObject {
     Q_OBJECT
 
 private Q_SLOTS:
-    // Each button reaches its handler, seen by what the handler asks of the
-    // component, the boxes it shows (their titles), whether the program ends,
-    // and which of START, STOP and the selector are enabled.
+    // Each button, and closing the window (its unload), reaches its handler,
+    // seen by what the handler asks of the component, whether the program
+    // ends, and which of START, STOP and the selector are enabled; none shows
+    // a box.
     void clicks_data()
     {
         QTest::addColumn<bool>("startFirst");
         QTest::addColumn<QString>("seen");
-        QTest::newRow("Start")
-            << false << "CommPort=1 Settings=9600,N,8,1 InputLen=1 PortOpen=True |  | runs | stopcmd";
-        QTest::newRow("stopcmd") << true << "PortOpen=False |  | runs | Start VScroll3";
-        QTest::newRow("Command1") << false << " | Confirmation Box | runs | Start VScroll3";
-        QTest::newRow("Command2") << false << "PortOpen? PortOpen=True Output=a |  | runs | Start VScroll3";
-        QTest::newRow("Command3") << true << "PortOpen? PortOpen=False Output=a |  | runs | stopcmd";
+        QTest::newRow("Start") << false
+                               << "CommPort=1 Settings=9600,N,8,1 InputLen=1 PortOpen=True | runs | stopcmd";
+        // STOP closes without asking whether the port is open.
+        QTest::newRow("stopcmd") << true << "PortOpen=False | runs | Start VScroll3";
+        QTest::newRow("Command2") << false << "PortOpen? PortOpen=True Output=a | runs | Start VScroll3";
+        QTest::newRow("Command3") << true << "PortOpen? PortOpen=False Output=a | runs | stopcmd";
         // EXIT ends at once: the unload, which would ask PortOpen, does not run.
-        QTest::newRow("exit") << true << " |  | ends 0 | stopcmd";
+        QTest::newRow("exit") << true << " | ends 0 | stopcmd";
+        QTest::newRow("close") << false << "PortOpen? | runs | Start VScroll3";
+        QTest::newRow("close, started") << true << "PortOpen? PortOpen=False | runs | stopcmd";
     }
 
     void clicks()
@@ -76,40 +138,53 @@ private Q_SLOTS:
             rig.click("Start");
             rig.comm.clearLog();
         }
-        rig.click(QTest::currentDataTag());
-        QStringList titles;
-        for (const auto &box : rig.boxes.shown())
-            titles << box.title;
+        if (QByteArray(QTest::currentDataTag()).startsWith("close"))
+            rig.form.close();
+        else
+            rig.click(QTest::currentDataTag());
         const QString ends = rig.endedWith ? QStringLiteral("ends %1").arg(*rig.endedWith) : "runs";
-        QTEST(QStringList({rig.comm.log().join(u' '), titles.join(u' '), ends, rig.enabled()}).join(" | "),
-              "seen");
-        QVERIFY(rig.loaded && rig.report.errors().isEmpty());
+        QTEST(QStringList({rig.comm.log().join(u' '), ends, rig.enabled()}).join(" | "), "seen");
+        QVERIFY(rig.loaded && rig.boxes.shown().isEmpty() && rig.report.errors().isEmpty());
     }
 
-    // A device loss shows once as an untitled warning that says the station
-    // keeps trying, the program runs on, and STOP then START opens the port
-    // again; an error a handler raises goes to the error report.
+    // The selector keeps to ports 1 to 12 even where its bar would go on.
+    void selectorKeepsToItsPorts()
+    {
+        Rig rig;
+        auto *bar = rig.form.control<QScrollBar>("VScroll3");
+        bar->setMaximum(40);
+        bar->setValue(40);
+        QCOMPARE(rig.text("Text4"), "12");
+        rig.click("Start");
+        QCOMPARE(rig.comm.log().first(), "CommPort=12");
+    }
+
+    // A port that cannot be opened shows in an untitled warning and leaves
+    // the link stopped, the operator may try again. A device loss shows once
+    // as an untitled warning that says the station keeps trying, the program
+    // runs on, and STOP then START opens the port again. (An error a handler
+    // raises goes to the error report: writeProtectedStoreLists.)
     void errorsAfterStart()
     {
         Rig rig;
+        const Error missing{ErrorCode::PortNotFound, "COM1: no such port (/dev/ttyS0)"};
+        rig.comm.failNextOpen(missing);
+        rig.click("Start");
+        QCOMPARE(rig.boxes.shown(),
+                 (Boxes{{missing.description, MsgStyle::OkOnly + MsgStyle::Exclamation, {}}}));
+        QCOMPARE(rig.enabled(), "Start VScroll3");
         rig.click("Start");
         const Error loss{ErrorCode::DeviceLost, "COM1: the device is gone"};
         rig.comm.loseDevice(loss);
-        QTRY_COMPARE(rig.boxes.shown().size(), 1);
-        QVERIFY(rig.boxes.shown()[0].prompt.startsWith(loss.description + "\n\nThe station keeps trying"));
-        QCOMPARE(rig.boxes.shown()[0].style, MsgStyle::Exclamation);
+        QTRY_COMPARE(rig.boxes.shown().size(), 2);
+        QVERIFY(rig.boxes.shown()[1].prompt.startsWith(loss.description + "\n\nThe station keeps trying"));
+        QCOMPARE(rig.boxes.shown()[1].style, MsgStyle::Exclamation);
         QVERIFY(rig.report.errors().isEmpty());
         QVERIFY(!rig.endedWith);
         rig.click("stopcmd");
         rig.click("Start");
         QVERIFY(rig.comm.PortOpen());
         QCOMPARE(rig.comm.openCount(), 2);
-
-        const Error failure{ErrorCode::WriteFailed, "COM1: write failed"};
-        rig.comm.failNextOutput(failure);
-        rig.comm.receive("x");
-        QTRY_COMPARE(rig.report.errors(), QList<Error>{failure});
-        QCOMPARE(rig.boxes.shown().size(), 1);
     }
     // A field of many thousand characters without a comma: the hidden
     // working box holds only its start, the value its first 4,096
@@ -140,6 +215,220 @@ private Q_SLOTS:
         QVERIFY(rig.comm.sent().isEmpty());
         QTRY_COMPARE(rig.text("totalrec"), "Total Records: 1");
         QCOMPARE(rig.station.log().fg().TextMatrix(1, 5), "  4");
+    }
+
+    void lockedStoreHoldsTheAcknowledgement()
+    {
+        Rig rig;
+        rig.click("Start");
+        QSqlDatabase other = rig.store.connect("other");
+        QVERIFY(QSqlQuery(other).exec("BEGIN IMMEDIATE"));
+        rig.comm.receive("N1,2,3,4,");
+        QTRY_COMPARE(rig.comm.waiting(), 0);
+        QCOMPARE(rig.bursts(), 8); // every character but the last comma
+        QCOMPARE(rig.boxes.openNotices(), 1);
+        rig.comm.receive(",");           // the device sends its last character again
+        QTest::qWait(1200);              // a try fails meanwhile
+        QCOMPARE(rig.comm.waiting(), 1); // not read, not polled
+        QCOMPARE(rig.bursts(), 8);
+        QVERIFY(QSqlQuery(other).exec("COMMIT"));
+        QTRY_COMPARE_WITH_TIMEOUT(rig.bursts(), 9, 3000);
+        QCOMPARE(rig.boxes.openNotices(), 0);
+        QCOMPARE(rig.store.column("SELECT \"Sr No\" FROM log"), QStringList{"1"});
+        rig.comm.receive("N5,6,7,8,"); // logging goes on
+        QTRY_COMPARE(rig.store.column("SELECT count(*) FROM log"), QStringList{"2"});
+        QVERIFY(rig.report.errors().isEmpty());
+        other = {};
+        QSqlDatabase::removeDatabase("other");
+    }
+
+    // Tab from the first control walks every enabled control that takes the
+    // focus and round again; Shift+Tab walks back.
+    void tabWalksTheWindow_data()
+    {
+        QTest::addColumn<QString>("order");
+        QTest::newRow("stopped") << "Text2 fg VScroll3 Text4 Start exit Command1 Command2 Command3 Text3";
+        QTest::newRow("started") << "Text2 fg Text4 stopcmd exit Command1 Command2 Command3 Text3";
+    }
+    void tabWalksTheWindow()
+    {
+        QFETCH(QString, order);
+        Rig rig;
+        if (QTest::currentDataTag() == QByteArray("started"))
+            rig.start();
+        QVERIFY(rig.active);
+        QCOMPARE(rig.focused(), "Text3");
+        const auto walk = [&](Qt::KeyboardModifiers modifiers) {
+            QStringList seen;
+            for (qsizetype i = 0; i <= order.count(u' '); ++i) {
+                rig.press(Qt::Key_Tab, modifiers);
+                modifiers ? seen.prepend(rig.focused()) : seen.append(rig.focused());
+            }
+            return seen.join(u' ');
+        };
+        QCOMPARE(walk(Qt::NoModifier), order);
+        QCOMPARE(walk(Qt::ShiftModifier), "Text3 " + order.left(order.lastIndexOf(u' ')));
+    }
+
+    // A key on a focused control does what a click would.
+    void keysOnControls_data()
+    {
+        QTest::addColumn<QString>("control");
+        QTest::addColumn<int>("key");
+        QTest::addColumn<QString>("seen");
+        QTest::newRow("Return on Command1") << "Command1" << int(Qt::Key_Return) << "Confirmation Box 1";
+        QTest::newRow("Down on VScroll3") << "VScroll3" << int(Qt::Key_Down) << " 2";
+    }
+    void keysOnControls()
+    {
+        QFETCH(QString, control);
+        QFETCH(int, key);
+        Rig rig;
+        for (int tabs = 0; tabs < 12 && rig.focused() != control; ++tabs)
+            rig.press(Qt::Key_Tab);
+        QCOMPARE(rig.focused(), control);
+        rig.press(key);
+        const QString title = rig.boxes.shown().isEmpty() ? QString() : rig.boxes.shown().front().title;
+        QTEST(title + u' ' + rig.text("Text4"), "seen");
+    }
+
+    // A field that looks like markup is shown and committed as the very
+    // characters that came, two leading blanks included.
+    void deviceTextIsPlain_data()
+    {
+        QTest::addColumn<QByteArray>("field");
+        QTest::newRow("bold") << QByteArray("<b>x</b>");
+        QTest::newRow("entity") << QByteArray("&amp;");
+    }
+    void deviceTextIsPlain()
+    {
+        QFETCH(QByteArray, field);
+        const QString raw = QStringLiteral("  ") + QString::fromLatin1(field);
+        Rig rig;
+        rig.start();
+        rig.comm.receive("N" + field + ",1,2,3,");
+        QTRY_COMPARE_WITH_TIMEOUT(rig.text("totalrec"), "Total Records: 1", timeoutMs);
+        QLabel *value = rig.form.control<QLabel>("Label1(0)");
+        QCOMPARE(value->text(), raw);
+        QCOMPARE(rig.station.log().fg().TextMatrix(1, 2), raw);
+        // What is painted is the text drawn as plain text.
+        const QImage shown = value->grab().toImage();
+        value->setTextFormat(Qt::PlainText);
+        QCOMPARE(shown, value->grab().toImage());
+    }
+
+    // A text wider than its cell is cut at the cell's border: the part that
+    // fits is painted as the text alone would be, with no ellipsis.
+    void cellsClip()
+    {
+        Rig rig;
+        FlexGridView *view = rig.view();
+        const QFontMetrics metrics = view->fontMetrics();
+        constexpr int col = 3;
+        rig.station.log().fg().setColAlignment(col, FlexGrid::AlignLeftTop);
+        const QRect cell = view->visualRect(view->model()->index(0, col));
+        // The longest start of the text that fits within margins and grid line.
+        const int margin = view->style()->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, view) + 1;
+        const QString text(80, u'i');
+        QString fits = text;
+        while (2 * margin + metrics.horizontalAdvance(fits) + 2 > cell.width())
+            fits.chop(1);
+        const QRect compared(cell.topLeft(),
+                             QSize(margin + metrics.horizontalAdvance(fits) - 2, cell.height()));
+        const auto painted = [&](const QString &cellText) {
+            rig.station.log().fg().setTextMatrix(1, col, cellText);
+            return view->viewport()->grab(compared).toImage();
+        };
+        QCOMPARE(painted(text), painted(fits));
+    }
+
+    // A record repaints the grid only where it shows: a new row far below
+    // the rows shown leaves them and the scroll bar's slider as they are.
+    void commitRepaintsWhatChanged_data()
+    {
+        QTest::addColumn<qint64>("records");
+        QTest::addColumn<bool>("repainted");
+        QTest::newRow("new row shown") << qint64(0) << true;
+        QTest::newRow("new row far below") << qint64(1000) << false;
+    }
+    void commitRepaintsWhatChanged()
+    {
+        QFETCH(qint64, records);
+        QFETCH(bool, repainted);
+        Rig rig(records);
+        rig.start();
+        QApplication::processEvents();
+        PaintCounter painted;
+        rig.view()->viewport()->installEventFilter(&painted);
+        rig.view()->verticalScrollBar()->installEventFilter(&painted);
+        rig.comm.receive("N1,2,3,4,");
+        QTRY_COMPARE_WITH_TIMEOUT(rig.station.log().fg().Rows(), int(records) + 3, timeoutMs);
+        QApplication::processEvents();
+        QCOMPARE(painted.count > 0, repainted);
+    }
+
+    // A store that cannot be written lists as it is; the first record closes
+    // the port unanswered and ends the program with an error that names the
+    // file, which stays unchanged.
+    void writeProtectedStoreLists()
+    {
+        QByteArray before;
+        Rig rig(3, [&](const StoreFixture &store) {
+            store.sql({"PRAGMA journal_mode=DELETE"});
+            QFile::setPermissions(store.path(), QFile::ReadOwner | QFile::ReadGroup | QFile::ReadOther);
+            before = fileBytes(store.path());
+        });
+        QVERIFY(rig.loaded && rig.report.errors().isEmpty());
+        QCOMPARE(rig.text("totalrec"), "Total Records: 3");
+        rig.start();
+        rig.comm.receive("N1,2,3,4,");
+        QTRY_COMPARE_WITH_TIMEOUT(rig.report.errors().size(), 1, timeoutMs);
+        const Error error = rig.report.errors().front();
+        QCOMPARE(error.number, ErrorCode::StoreFailed);
+        QVERIFY2(error.description.contains(rig.store.path()) && error.description.contains("read-only"),
+                 qPrintable(error.description));
+        QCOMPARE(fileBytes(rig.store.path()), before);
+        QVERIFY(!rig.comm.PortOpen());
+        QCOMPARE(rig.bursts(), 8);
+    }
+
+    // The window with the QSerialPort component on a pseudo-terminal
+    // published as COM1 in the application's directory, and a fresh store
+    // beside it.
+    void framesAreShownListedAndStored()
+    {
+        constexpr int realLineMs = 15000;
+        PtyDevice device;
+        QVERIFY2(device.link.isValid(), qPrintable(device.pty.errorString() + device.link.errorString()));
+        const QString appDir = device.dir.path();
+        createStore(storeFilePath(appDir));
+        FakeMessageBoxes boxes;
+        FakeErrorReport report;
+        QtSerialComm comm(appDir);
+        Station station(comm, appDir, boxes, report, [](int) { QFAIL("the program ended"); });
+        QVERIFY(station.Form_Load());
+        station.form().show();
+        const auto text = [&](const char *control) {
+            return station.form().control<QLabel>(control)->text();
+        };
+        const auto click = [&](const char *name) {
+            QTest::mouseClick(station.form().control<QAbstractButton>(name), Qt::LeftButton);
+        };
+
+        click("Start");
+        const QByteArray frames("N25.3,26.1,24.8,0.52,N1,2,3,4,N7.5,8,9,10,");
+        QVERIFY(device.send(frames));
+        QTRY_COMPARE_WITH_TIMEOUT(text("totalrec"), "Total Records: 3", realLineMs);
+        QCOMPARE(text("Label1(0)"), "  7.5");
+        // Every character was answered by its own poll burst.
+        QTRY_COMPARE_WITH_TIMEOUT(device.received(), QByteArray("bcde").repeated(frames.size()), realLineMs);
+        QCOMPARE(storedRecords(appDir), (QStringList{"1 25.3 26.1 24.8 0.52", "2 1 2 3 4", "3 7.5 8 9 10"}));
+
+        // ON on the open port: the relay letter of channel 4 reaches the device.
+        device.fromStation.clear();
+        click("Command2");
+        QTRY_COMPARE_WITH_TIMEOUT(device.received(), QByteArray("e"), realLineMs);
+        QVERIFY(report.errors().isEmpty());
     }
 };
 
