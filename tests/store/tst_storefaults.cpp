@@ -147,31 +147,6 @@ private slots:
         QCOMPARE(checkStore(path), QStringList());
         QTEST(int(LogDatabase::OpenDatabase(path)->OpenRecordset("log")->RecordCount()), "kept");
     }
-
-    void checkProvesTheStationCanAppend_data()
-    {
-        QTest::addColumn<QStringList>("schema");
-        QTest::addColumn<QString>("named");
-        const QString fields = "\"Sr No\" TEXT, TimeAndDate, Temp1, Temp2, Temp3, Temp4";
-        QTest::newRow("refusing trigger")
-            << QStringList{"CREATE TABLE log (" + fields + ")", "CREATE TRIGGER t BEFORE INSERT ON log BEGIN "
-                                                                "SELECT RAISE(ABORT, 'no inserts'); END"}
-            << "no inserts";
-        QTest::newRow("Sr No is the rowid") << QStringList{"CREATE TABLE log (\"Sr No\" INTEGER PRIMARY KEY, "
-                                                           "TimeAndDate, Temp1, Temp2, Temp3, Temp4)"}
-                                            << "INTEGER PRIMARY KEY";
-    }
-    void checkProvesTheStationCanAppend()
-    {
-        QFETCH(QStringList, schema);
-        StoreFixture store;
-        store.sql(schema);
-        const QStringList problems = checkStore(store.path());
-        QCOMPARE(problems.size(), 1);
-        QFETCH(QString, named);
-        QVERIFY2(problems.front().contains(named), qPrintable(problems.front()));
-        QCOMPARE(store.column("SELECT count(*) FROM log"), QStringList{"0"});
-    }
 };
 
 QTEST_GUILESS_MAIN(TestStoreFaults)
