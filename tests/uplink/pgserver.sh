@@ -9,6 +9,8 @@
 #   pgserver.sh stop DIR | start DIR               stops (fast) or starts it again
 #   pgserver.sh remove DIR                          stops it at once, removes it
 #   pgserver.sh cleanup RECORD                      removes every server in RECORD
+#   pgserver.sh query DIR SQL                       prints the rows, '|' between columns,
+#                                                  a null as NULL (none when it fails)
 set -euo pipefail
 
 user=quillfern-pg
@@ -66,11 +68,12 @@ create) create "${@:2}" ;;
 stop) pg_ctl_on "$2" -w -m fast stop ;;
 start) pg_ctl_on "$2" -w start ;;
 remove) remove "$2" ;;
+query) "$bin/psql" -h "$2" -U quillfern -d postgres -XAtq -F '|' -P null=NULL -c "$3" 2>/dev/null || true ;;
 cleanup)
     if [ -f "$2" ]; then
         while read -r dir; do [ -n "$dir" ] && remove "$dir"; done <"$2"
         rm -f "$2"
     fi
     ;;
-*) sed -n '2,12p' "$0" >&2; exit 2 ;;
+*) sed -n '2,14p' "$0" >&2; exit 2 ;;
 esac

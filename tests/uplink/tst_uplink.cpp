@@ -5,8 +5,6 @@
 
 #include "support/storefixture.h"
 
-#include <libpq-fe.h>
-
 #include <QProcess>
 #include <QRandomGenerator>
 
@@ -34,26 +32,56 @@ QString runServerScript(const QStringList &arguments)
     return ran ? QString::fromLocal8Bit(script.readAllStandardOutput()).trimmed() : QString();
 }
 
-// A private server for the whole test; removed with the object (and by the
-// cleanup fixture when the test did not get that far).
-struct PgServer {
-    PgServer() : dir(runServerScript({"create", QF_PG_RECORD, "fsync = off"})) {}
-    ~PgServer() { runServerScript({"remove", dir}); }
-    QString conninfo() const { return QStringLiteral("host=%1 user=quillfern dbname=postgres").arg(dir); }
-    const QString dir; // empty when the server did not start
-};
-
 // One station: its store, its record log committing as the station does,
-// the uplink program beside it, and what the central table must hold.
+// the uplink programs beside it, and what the central table must hold.
 class Station {
 public:
-    Station(const PgServer &server, QString name, qint64 prefill) : m_server(server), m_name(std::move(name))
+    Station(QString server, QString name, qint64 prefill)
+        : m_server(std::move(server)), m_name(std::move(name))
     {
         m_store.create(prefill);
         m_log.emplace(m_store);
     }
-    ~Station() { killUplinks(); }
+    ~Station() { stopUplinks(false); }
+    static QString conninfo(const QString &server)
+    {
+        return "host=" + server + " user=quillfern dbname=postgres";
+    }
 
+    // Steps: commit:N, uplink, kill, term, pgstop, pgstart, delete,
+    // said:TEXT (wait for a line of the uplink), kills:N (N rounds of
+    // start, kill -9 at a random moment, commits), check.
+    void step(const QString &step, const QString &argument)
+    {
+        if (step == "commit")
+            commit(argument.toInt());
+        else if (step == "uplink")
+            addUplink();
+        else if (step == "kill" || step == "term")
+            stopUplinks(step == "term");
+        else if (step == "pgstop" || step == "pgstart")
+            runServerScript({step.mid(2), m_server});
+        else if (step == "delete") {
+            m_sent += storeRows();
+            ++m_generation;
+            m_log->boxes.answerNext(MsgAnswer::Yes);
+            m_log->log.Command1_Click();
+        } else if (step == "said")
+            QTRY_VERIFY2_WITH_TIMEOUT(uplinkSaid(argument), qPrintable(m_stderr), CatchUpTimeoutMs);
+        else if (step == "kills") {
+            for (int round = 0; round < argument.toInt(); ++round) {
+                addUplink();
+                QTest::qWait(QRandomGenerator::global()->bounded(KillDelayMaxMs));
+                stopUplinks(false);
+                commit(RecordsPerKillRound);
+            }
+        } else if (step == "check") // every record of every generation, as the store held it
+            QTRY_COMPARE_WITH_TIMEOUT(central(), m_sent + storeRows(), CatchUpTimeoutMs);
+        else
+            QFAIL(qPrintable("unknown step " + step));
+    }
+
+private:
     void commit(int count)
     {
         for (int i = 0; i < count; ++i) {
@@ -61,42 +89,31 @@ public:
             m_log->log.commit({"  " + QString::number(reading), "  -3.25", "  7", "  1e999"});
         }
     }
-    void deleteAll()
-    {
-        m_sent += storeRows();
-        ++m_generation;
-        m_log->boxes.answerNext(MsgAnswer::Yes);
-        m_log->log.Command1_Click();
-    }
-
     // One more uplink for this station (several run at once when a service
     // manager starts a new one before the old one has ended).
-    void startUplink()
+    void addUplink()
     {
         QProcess &uplink = *m_uplinks.emplace_back(std::make_unique<QProcess>());
         // An uplink left behind by a crashed test dies with it.
         uplink.setChildProcessModifier([] { prctl(PR_SET_PDEATHSIG, SIGKILL); });
         uplink.start(QString::fromLocal8Bit(qgetenv("QF_BIN_DIR")) + "/quillfern-uplink",
-                     {"--station", m_name, "--db", m_server.conninfo(), m_store.dir()});
+                     {"--station", m_name, "--db", conninfo(m_server), m_store.dir()});
         QVERIFY(uplink.waitForStarted());
     }
-    void killUplinks()
+    // Kills every uplink, or terminates them: then each ends with status 0,
+    // none having given up before.
+    void stopUplinks(bool terminate)
     {
         for (const auto &uplink : m_uplinks) {
-            uplink->kill();
+            if (terminate) {
+                QVERIFY2(uplink->state() == QProcess::Running, uplink->readAllStandardError().constData());
+                uplink->terminate();
+            } else
+                uplink->kill();
             QVERIFY(uplink->waitForFinished());
-        }
-        m_uplinks.clear();
-    }
-    // Every uplink ends with status 0, none having given up before.
-    void terminateUplinks()
-    {
-        for (const auto &uplink : m_uplinks) {
-            QVERIFY2(uplink->state() == QProcess::Running, uplink->readAllStandardError().constData());
-            uplink->terminate();
-            QVERIFY(uplink->waitForFinished());
-            QCOMPARE(uplink->exitStatus(), QProcess::NormalExit);
-            QCOMPARE(uplink->exitCode(), 0);
+            if (terminate)
+                QCOMPARE(std::pair(uplink->exitStatus(), uplink->exitCode()),
+                         std::pair(QProcess::NormalExit, 0));
         }
         m_uplinks.clear();
     }
@@ -107,34 +124,17 @@ public:
             m_stderr += QString::fromLocal8Bit(said);
         return m_stderr.contains(text);
     }
-
-    // Every record of every generation, as the store held it.
-    QStringList expected() const { return m_sent + storeRows(); }
     // The central table's rows of this station as StoreFixture::sql gives
     // the store's: columns joined by '|', a null as NULL.
     QStringList central() const
     {
-        const QString sql = "SET TIME ZONE 'Europe/Berlin'; SELECT generation, record_rowid, sr_no,"
-                            " to_char(time_and_date, 'YYYY-MM-DD HH24:MI:SS'), temp1, temp2, temp3, temp4"
-                            " FROM quillfern_log WHERE station = '" +
-                            m_name + "' ORDER BY generation, record_rowid";
-        PGconn *conn = PQconnectdb(m_server.conninfo().toUtf8().constData());
-        PGresult *result = PQexec(conn, sql.toUtf8().constData());
-        QStringList rows;
-        for (int r = 0; PQresultStatus(result) == PGRES_TUPLES_OK && r < PQntuples(result); ++r) {
-            QStringList columns;
-            for (int c = 0; c < PQnfields(result); ++c)
-                columns.append(PQgetisnull(result, r, c) ? QStringLiteral("NULL")
-                                                         : QString::fromUtf8(PQgetvalue(result, r, c)));
-            rows.append(columns.join('|'));
-        }
-        PQclear(result);
-        PQfinish(conn);
-        return rows;
+        return runServerScript({"query", m_server,
+                                "SELECT generation, record_rowid, sr_no, to_char(time_and_date AT TIME ZONE "
+                                "'Europe/Berlin', 'YYYY-MM-DD HH24:MI:SS'), temp1, temp2, temp3, temp4 FROM "
+                                "quillfern_log WHERE station = '" +
+                                    m_name + "' ORDER BY generation, record_rowid"})
+            .split('\n', Qt::SkipEmptyParts);
     }
-    const QString &log() const { return m_stderr; }
-
-private:
     QStringList storeRows() const
     {
         return m_store.column(QStringLiteral("SELECT %1, rowid, \"Sr No\", TimeAndDate, Temp1, Temp2, Temp3, "
@@ -142,8 +142,8 @@ private:
                                   .arg(m_generation));
     }
 
-    const PgServer &m_server;
-    QString m_name;
+    const QString m_server;
+    const QString m_name;
     StoreFixture m_store;
     std::optional<ListedLog> m_log;
     std::vector<std::unique_ptr<QProcess>> m_uplinks;
@@ -158,26 +158,25 @@ class TestUplink : public QObject {
     Q_OBJECT
 
 private slots:
+    // A private server for the whole test (the cleanup fixture removes it
+    // when the test did not get that far).
     void initTestCase()
     {
-        m_server = std::make_unique<PgServer>();
-        QVERIFY2(!m_server->dir.isEmpty(), "the private PostgreSQL server did not start");
+        m_server = runServerScript({"create", QF_PG_RECORD, "fsync = off"});
+        QVERIFY2(!m_server.isEmpty(), "the private PostgreSQL server did not start");
     }
-    void cleanupTestCase() { m_server.reset(); }
+    void cleanupTestCase() { runServerScript({"remove", m_server}); }
     // A sequence that failed may have left the server stopped.
     void cleanup()
     {
         if (QTest::currentTestFailed())
-            runServerScript({"start", m_server->dir});
+            runServerScript({"start", m_server});
     }
 
     void faultSequences_data()
     {
         QTest::addColumn<qint64>("prefill");
-        QTest::addColumn<QString>("steps");
-        // Steps: commit:N, uplink, kill, term, pgstop, pgstart, delete,
-        // said:TEXT (wait for a line of the uplink), kills:N (N rounds of
-        // start, kill -9 at a random moment, commits), check.
+        QTest::addColumn<QString>("steps"); // see Station::step
         QTest::newRow("server down at start")
             << 0LL << "pgstop commit:20 uplink said:unavailable commit:5 pgstart check commit:5 check term";
         QTest::newRow("server stopped and started mid-run")
@@ -199,9 +198,9 @@ private slots:
     {
         QFETCH(qint64, prefill);
         QFETCH(QString, steps);
-        Station station(*m_server, QString::fromLatin1(QTest::currentDataTag()), prefill);
+        Station station(m_server, QString::fromLatin1(QTest::currentDataTag()), prefill);
         for (const QString &step : steps.split(' ')) {
-            run(station, step.section(':', 0, 0), step.section(':', 1));
+            station.step(step.section(':', 0, 0), step.section(':', 1));
             if (QTest::currentTestFailed())
                 return;
         }
@@ -227,8 +226,9 @@ private slots:
         if (status == 2)
             store.create();
         QProcess uplink;
-        uplink.start(QString::fromLocal8Bit(qgetenv("QF_BIN_DIR")) + "/quillfern-uplink",
-                     {"--station", "refused", "--db", m_server->conninfo() + " " + conninfo, store.dir()});
+        uplink.start(
+            QString::fromLocal8Bit(qgetenv("QF_BIN_DIR")) + "/quillfern-uplink",
+            {"--station", "refused", "--db", Station::conninfo(m_server) + " " + conninfo, store.dir()});
         QVERIFY(uplink.waitForFinished(20000));
         const QString said = QString::fromLocal8Bit(uplink.readAllStandardError());
         QVERIFY2(said.contains(message), qPrintable(said));
@@ -236,37 +236,7 @@ private slots:
     }
 
 private:
-    void run(Station &station, const QString &step, const QString &argument)
-    {
-        if (step == "commit")
-            station.commit(argument.toInt());
-        else if (step == "uplink")
-            station.startUplink();
-        else if (step == "kill")
-            station.killUplinks();
-        else if (step == "term")
-            station.terminateUplinks();
-        else if (step == "pgstop" || step == "pgstart")
-            runServerScript({step.mid(2), m_server->dir});
-        else if (step == "delete")
-            station.deleteAll();
-        else if (step == "said")
-            QTRY_VERIFY2_WITH_TIMEOUT(station.uplinkSaid(argument), qPrintable(station.log()),
-                                      CatchUpTimeoutMs);
-        else if (step == "kills") {
-            for (int round = 0; round < argument.toInt(); ++round) {
-                station.startUplink();
-                QTest::qWait(QRandomGenerator::global()->bounded(KillDelayMaxMs));
-                station.killUplinks();
-                station.commit(RecordsPerKillRound);
-            }
-        } else if (step == "check")
-            QTRY_COMPARE_WITH_TIMEOUT(station.central(), station.expected(), CatchUpTimeoutMs);
-        else
-            QFAIL(qPrintable("unknown step " + step));
-    }
-
-    std::unique_ptr<PgServer> m_server;
+    QString m_server; // the private server's socket directory
 };
 
 QTEST_GUILESS_MAIN(TestUplink)
