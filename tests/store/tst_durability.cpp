@@ -28,7 +28,7 @@ private slots:
             fillStore(store.path(), Records);
             const int before = store.column("SELECT count(*) FROM log").front().toInt();
             QProcess child;
-            child.start(committer(), {store.dir()});
+            child.start(QCoreApplication::applicationDirPath() + "/qf_log_committer", {store.dir()});
             QVERIFY(child.waitForStarted());
             QByteArray out;
             while (!out.contains("deleting\n") && child.waitForReadyRead(5000))
@@ -57,9 +57,6 @@ private slots:
         }
         qInfo("killed %d of %d times before delRec returned", killedWhileDeleting, Rounds);
     }
-
-private:
-    static QString committer() { return QCoreApplication::applicationDirPath() + "/qf_log_committer"; }
 };
 
 QTEST_GUILESS_MAIN(TestDurability)

@@ -132,8 +132,6 @@ private slots:
             QSqlQuery snapshot(reader);
             QVERIFY(snapshot.exec("BEGIN") && snapshot.exec("SELECT count(*) FROM log") && snapshot.next());
             s.log.commit(Frame);
-            snapshot.finish();
-            QVERIFY(QSqlQuery(reader).exec("COMMIT"));
             reader.close();
             QCOMPARE(QProcess::execute("sh", {"-c", "cd \"$0\" && " + change, store.dir()}), 0);
             const QString stopped = failure([&] { s.log.commit(Frame); });
