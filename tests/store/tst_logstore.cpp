@@ -4,7 +4,6 @@
 #include "support/storefixture.h"
 
 #include <QElapsedTimer>
-#include <QFile>
 #include <QSemaphore>
 
 #include <chrono>
@@ -23,45 +22,6 @@ void append(LogRecordset &rs, const QString &serial, const QVariant &temp1 = {})
 class TestLogStore : public QObject {
     Q_OBJECT
 private slots:
-    void openErrors_data()
-    {
-        QTest::addColumn<QString>("setup"); // a statement, or "file:" and the file's raw content
-        QTest::addColumn<int>("number");
-        QTest::addColumn<QString>("named"); // what the description names besides the path
-        QTest::newRow("missing file") << "" << ErrorCode::StoreMissing << "";
-        QTest::newRow("not a database") << "file:a text file, not a store\n"
-                                        << ErrorCode::StoreNotDatabase << "";
-        QTest::newRow("missing table") << "CREATE TABLE other (x)" << ErrorCode::TableMissing << "log";
-        QTest::newRow("missing field") << "CREATE TABLE log (\"Sr No\", TimeAndDate, Temp1, Temp2, Temp4)"
-                                       << ErrorCode::FieldMissing << "Temp3";
-    }
-
-    void openErrors()
-    {
-        QFETCH(QString, setup);
-        QFETCH(QString, named);
-        StoreFixture store;
-        QFile file(store.path());
-        if (setup.startsWith(u"file:"))
-            QVERIFY(file.open(QIODevice::WriteOnly) && file.write(setup.mid(5).toUtf8()) >= 0);
-        else if (!setup.isEmpty())
-            store.sql({setup});
-        file.close();
-        const QStringList before = store.files();
-        const QByteArray content = file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-        file.close();
-        try {
-            store.records();
-            QFAIL("the store opened");
-        } catch (const StationError &e) {
-            QTEST(e.error().number, "number");
-            QVERIFY2(e.error().description.contains(store.path()) && e.error().description.contains(named),
-                     qPrintable(e.error().description));
-        }
-        QCOMPARE(store.files(), before); // nothing created, nothing changed
-        QCOMPARE(file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray(), content);
-    }
-
     // The record count kept beside table log: exact for any writer that
     // leaves the triggers alone, and rebuilt by the next open when anything
     // made it stale. The store check reports a stale count, and proves by an

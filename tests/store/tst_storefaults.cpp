@@ -39,20 +39,46 @@ struct SmallDisk {
 class TestStoreFaults : public QObject {
     Q_OBJECT
 private slots:
-    void notAStoreEndsAtOnce_data()
+    // A store the station cannot open ends the open at once, with an error
+    // that names it, and is left as it was.
+    void openErrors_data()
     {
-        QTest::addColumn<QString>("make"); // a shell command run in the application directory
-        QTest::newRow("FIFO") << "mkfifo velk.mdb";
-        QTest::newRow("8 GiB sparse") << "truncate -s 8G velk.mdb";
+        // "sh:" and a shell command run in the application directory, or a statement
+        QTest::addColumn<QString>("setup");
+        QTest::addColumn<int>("number");
+        QTest::addColumn<QString>("named"); // what the description names besides the path
+        QTest::newRow("FIFO") << "sh:mkfifo velk.mdb" << ErrorCode::StoreNotDatabase << "";
+        QTest::newRow("8 GiB sparse") << "sh:truncate -s 8G velk.mdb" << ErrorCode::StoreNotDatabase << "";
+        QTest::newRow("a header, no database") << "sh:printf 'SQLite format 3\\0 and nothing else' > velk.mdb"
+                                               << ErrorCode::StoreNotDatabase << "";
+        QTest::newRow("missing table") << "CREATE TABLE other (x)" << ErrorCode::TableMissing << "log";
+        QTest::newRow("missing field") << "CREATE TABLE log (\"Sr No\", TimeAndDate, Temp1, Temp2, Temp4)"
+                                       << ErrorCode::FieldMissing << "Temp3";
     }
-    void notAStoreEndsAtOnce()
+    void openErrors()
     {
-        QFETCH(QString, make);
+        QFETCH(QString, setup);
+        QFETCH(int, number);
+        QFETCH(QString, named);
         StoreFixture store;
-        QCOMPARE(QProcess::execute("sh", {"-c", "cd \"$0\" && " + make, store.dir()}), 0);
+        if (setup.startsWith(u"sh:"))
+            QCOMPARE(QProcess::execute("sh", {"-c", "cd \"$0\" && " + setup.mid(3), store.dir()}), 0);
+        else
+            store.sql({setup});
+        const auto content = [&] { // of a file of some size
+            QFile file(store.path());
+            return QFileInfo(file).isFile() && file.size() < (1 << 20) && file.open(QIODevice::ReadOnly)
+                       ? file.readAll()
+                       : QByteArray();
+        };
+        const QByteArray before = content();
         FakeMessageBoxes boxes;
         RecordLog log(store.dir(), boxes);
-        QVERIFY(failure([&] { log.setFlex(); }).startsWith("3343 Not a database file: " + store.path()));
+        const QString refused = failure([&] { log.setFlex(); });
+        QVERIFY2(refused.startsWith(QString::number(number) + ' ') && refused.contains(store.path()) &&
+                     refused.contains(named),
+                 qPrintable(refused));
+        QCOMPARE(content(), before);
     }
 
     // While a station logs, a second one is refused and a backup holds
