@@ -11,32 +11,26 @@
 
 #include <cstdio>
 
-namespace {
 constexpr int CommitsBeforeDelete = 10;
-
-void say(const char *line)
-{
-    std::printf("%s\n", line);
-    std::fflush(stdout);
-}
-} // namespace
 
 int main(int argc, char *argv[])
 {
     QCoreApplication app(argc, argv);
     if (argc != 2)
         return 1; // usage: qf_log_committer DIR
+    // Each line reaches the test as it is written.
+    std::setvbuf(stdout, nullptr, _IOLBF, 0);
     FakeMessageBoxes boxes;
     RecordLog log(QString::fromLocal8Bit(argv[1]), boxes);
     log.setFlex(); // a store error aborts the committer
     log.fillGrid();
     for (int i = 0;; ++i) {
         if (i == CommitsBeforeDelete) {
-            say("deleting");
+            std::puts("deleting");
             log.delRec();
-            say("deleted");
+            std::puts("deleted");
         }
         log.commit({"  21.5", "  22", "  7", "  0.5"});
-        say(QByteArray::number(log.fg().Rows() - 2).constData());
+        std::puts(QByteArray::number(log.fg().Rows() - 2).constData());
     }
 }

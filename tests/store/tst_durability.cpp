@@ -1,10 +1,8 @@
-#include "store/storemaintenance.h"
 #include "support/storefixture.h"
 
 #include <QCoreApplication>
 #include <QProcess>
 #include <QRandomGenerator>
-#include <QTest>
 
 // A station killed at random moments loses no record it had committed, and
 // its store stays sound.
