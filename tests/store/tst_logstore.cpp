@@ -1,3 +1,8 @@
+// The station's record set over table log (its count, its rowid walks, a
+// table of another tool, another program's lock), and the store's small
+// units: the rowid checkpoints and the number a text is stored as. The
+// faults of the store's files and disk are tst_storefaults'.
+
 #include "common/error.h"
 #include "store/leadingnumber.h"
 #include "store/rowidkeyset.h"
