@@ -60,44 +60,37 @@ private slots:
         QCOMPARE(store.column("SELECT \"Sr No\" FROM log ORDER BY rowid"), (QStringList{"1", "2"}));
     }
 
-    // Also the grid's layout at start and after a delete-all (the records
-    // after it are numbered from 1: tst_flexgrid's millionRows).
-    void deleteAll_data()
-    {
-        QTest::addColumn<int>("answer");
-        QTest::newRow("answered No") << int(MsgAnswer::No);
-        QTest::newRow("answered Yes") << int(MsgAnswer::Yes);
-    }
-
+    // Delete-all answered No, then Yes; also the grid's layout at start and
+    // after a delete-all (the records after it are numbered from 1:
+    // tst_flexgrid's millionRows).
     void deleteAll()
     {
-        QFETCH(int, answer);
         StoreFixture store;
         store.create(3);
         ListedLog s(store, When);
         FlexGrid &fg = s.log.fg();
         const QStringList listed = gridText(fg);
-        const QString total = s.total();
         const QString schema = "SELECT sql FROM sqlite_master ORDER BY name";
         const QStringList before = store.column(schema);
 
-        s.boxes.answerNext(answer);
-        s.log.Command1_Click();
+        for (const int answer : {MsgAnswer::No, MsgAnswer::Yes}) {
+            s.boxes.answerNext(answer);
+            s.log.Command1_Click();
+            const bool yes = answer == MsgAnswer::Yes;
+            QCOMPARE(gridText(fg), (yes ? QStringList{Header, Empty} : listed));
+            QCOMPARE(s.total(), yes ? "Total Records: 0" : "Total Records: 3");
+            QCOMPARE(store.column("SELECT count(*) FROM log"), QStringList{yes ? "0" : "3"});
+            for (int c = 0; c < 6; ++c) {
+                QVERIFY(fg.headerData(c, Qt::Horizontal, Qt::FontRole).value<QFont>().bold());
+                QCOMPARE(fg.headerData(c, Qt::Horizontal, Qt::TextAlignmentRole).toInt(),
+                         int(Qt::AlignHCenter | Qt::AlignTop));
+            }
+        }
         const QString prompt = "Continuing this will lead to all the data erased. Do you want to continue?";
-        QCOMPARE(s.boxes.shown(),
-                 (Boxes{{prompt, MsgStyle::YesNo | MsgStyle::Critical | MsgStyle::DefaultButton2,
-                         "Confirmation Box"}}));
-        const bool yes = answer == MsgAnswer::Yes;
-        QCOMPARE(gridText(fg), (yes ? QStringList{Header, Empty} : listed));
-        QCOMPARE(s.total(), yes ? "Total Records: 0" : total);
-        QCOMPARE(store.column("SELECT count(*) FROM log"), QStringList{yes ? "0" : "3"});
+        const int style = MsgStyle::YesNo | MsgStyle::Critical | MsgStyle::DefaultButton2;
+        QCOMPARE(s.boxes.shown(), Boxes(2, {prompt, style, "Confirmation Box"}));
         QCOMPARE(checkStore(store.path()), QStringList());
         QCOMPARE(store.column(schema), before); // table log kept, count rebuilt alike
-        for (int c = 0; c < 6; ++c) {
-            QVERIFY(fg.headerData(c, Qt::Horizontal, Qt::FontRole).value<QFont>().bold());
-            QCOMPARE(fg.headerData(c, Qt::Horizontal, Qt::TextAlignmentRole).toInt(),
-                     int(Qt::AlignHCenter | Qt::AlignTop));
-        }
     }
 
     // Another program that opens and closes the store while the station
