@@ -73,10 +73,9 @@ private slots:
         StoreFixture store;
         store.create(1000000);
         ListedLog s(store);
-        RecordLog &log = s.log;
-        FlexGrid &fg = log.fg();
+        FlexGrid &fg = s.log.fg();
         QCOMPARE(fg.Rows(), 1000002);
-        QCOMPARE(log.totalrec().text(), "Total Records: 1000000");
+        QCOMPARE(s.total(), "Total Records: 1000000");
         for (const int r : {32768, 999999, 1000000}) // the last record's block is read before the commits
             QCOMPARE(fg.TextMatrix(r, 0), QString::number(r));
 
@@ -96,7 +95,7 @@ private slots:
         fg.setOverlayLimit(2);
         const auto fourCommits = [&](int first) {
             for (int i = 0; i < 4; ++i)
-                log.commit({"  1", "  2.5", "  3", "  4"});
+                s.log.commit({"  1", "  2.5", "  3", "  4"});
             QCOMPARE(fg.overlayRows(), 2u);
             QCOMPARE(fg.TextMatrix(first, 0), QString::number(first)); // evicted: the stored values
             QCOMPARE(fg.TextMatrix(first + 1, 3), "2.5");
@@ -107,7 +106,7 @@ private slots:
         QCOMPARE(bar->maximum(), 1000005 - view.visibleRows());
 
         s.boxes.answerNext(MsgAnswer::Yes);
-        log.Command1_Click();
+        s.log.Command1_Click();
         QCOMPARE(bar->maximum(), 0);
         QCOMPARE(view.model()->rowCount(), 1);
         fourCommits(1);
