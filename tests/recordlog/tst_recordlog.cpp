@@ -37,10 +37,16 @@ private slots:
     // that opens and closes the store (a viewer, the tool) must not take the
     // station's locks away, or its close would remove the write-ahead log
     // under the station's feet and every later record would be lost.
-    void commitAndRestart()
+    //
+    // Then delete-all answered No and Yes, with the grid's layout before and
+    // after it (the records after it are numbered from 1: tst_flexgrid's
+    // millionRows).
+    void commitRestartAndDeleteAll()
     {
         StoreFixture store;
         store.create();
+        const QString schema = "SELECT sql FROM sqlite_master ORDER BY name";
+        const QStringList before = store.column(schema);
         const QString when = dateTimeText(When);
         {
             ListedLog s(store, When);
@@ -53,7 +59,8 @@ private slots:
         QCOMPARE(store.column("SELECT count(*) FROM log WHERE Temp1 IS NULL"), QStringList{"1"});
 
         ListedLog s(store, When);
-        QCOMPARE(gridText(s.log.fg()), (QStringList{Header, "1|" + when + "||25.3|34|0", Empty}));
+        FlexGrid &fg = s.log.fg();
+        QCOMPARE(gridText(fg), (QStringList{Header, "1|" + when + "||25.3|34|0", Empty}));
         QCOMPARE(s.total(), "Total Records: 1");
         s.log.commit(Labels); // numbering goes on after the stored record
         QCOMPARE(s.total(), "Total Records: 2");
@@ -64,21 +71,8 @@ private slots:
                  QByteArray("1,2026-03-14T15:09:26,,25.3,34,0\r"));
         s.log.commit(Labels);
         QCOMPARE(store.column("SELECT \"Sr No\" FROM log ORDER BY rowid"), (QStringList{"1", "2", "3"}));
-    }
 
-    // Delete-all answered No, then Yes; also the grid's layout at start and
-    // after a delete-all (the records after it are numbered from 1:
-    // tst_flexgrid's millionRows).
-    void deleteAll()
-    {
-        StoreFixture store;
-        store.create(3);
-        ListedLog s(store, When);
-        FlexGrid &fg = s.log.fg();
         const QStringList listed = gridText(fg);
-        const QString schema = "SELECT sql FROM sqlite_master ORDER BY name";
-        const QStringList before = store.column(schema);
-
         for (const int answer : {MsgAnswer::No, MsgAnswer::Yes}) {
             s.boxes.answerNext(answer);
             s.log.Command1_Click();
