@@ -23,22 +23,21 @@ const char *const sans14b = "Liberation Sans 14.25 bold";
 const QColor titleBar(0, 0, 128), winText(Qt::black), border(192, 192, 192), hiText(Qt::white);
 const QColor kind, grey(206, 207, 197), black(Qt::black), brown(0xBF7B28), cyan(0xC0FFFF);
 
-// A few controls written out by hand, across the kinds, font substitutes
-// and system colours: they catch a wrong design table, which the other
-// checks take as given.
-struct Spot {
-    const char *container;
-    QRect twips;
+// A control as built: its container, geometry in pixels, tab index,
+// caption, font as "face points [bold] [italic]" and colours.
+struct Look {
+    QString container;
+    QRect geometry;
     int tabIndex;
     QString caption;
-    const char *font;
+    QString font;
     QColor fore, back;
 };
 
 QString fontText(const QFont &f)
 {
-    const QString style = QString(f.bold() ? " bold" : "") + (f.italic() ? " italic" : "");
-    return f.family() + ' ' + QString::number(f.pointSizeF()) + style;
+    return f.family() + ' ' + QString::number(f.pointSizeF()) + (f.bold() ? " bold" : "") +
+           (f.italic() ? " italic" : "");
 }
 
 // The colour roles text and background use on a control of this kind.
@@ -52,22 +51,23 @@ std::pair<QPalette::ColorRole, QPalette::ColorRole> rolesOf(const QWidget *w)
 }
 
 // Labels, buttons and texts show their "text", frames their "title".
-QString caption(const QWidget *widget)
-{
-    return widget->property(widget->inherits("QGroupBox") ? "title" : "text").toString();
-}
-
 // Standard colours are the kind's own, not the container's; no other role is
 // touched.
-void checkColours(QWidget *widget, const QColor &fore, const QColor &back)
+void checkLook(const QWidget *widget, const Look &want)
 {
+    QVERIFY(widget);
+    QCOMPARE(widget->parentWidget()->objectName(), want.container);
+    QCOMPARE(widget->geometry(), want.geometry);
+    QCOMPARE(widget->property("tabIndex").toInt(), want.tabIndex);
+    QCOMPARE(widget->property(widget->inherits("QGroupBox") ? "title" : "text").toString(), want.caption);
+    QCOMPARE(fontText(widget->font()), want.font);
     const auto [foreRole, backRole] = rolesOf(widget);
     const QPalette own = QApplication::palette(widget);
     for (int r = 0; r < QPalette::NColorRoles; ++r) {
         const auto role = QPalette::ColorRole(r);
-        const QColor want = role == foreRole ? fore : role == backRole ? back : kind;
+        const QColor colour = role == foreRole ? want.fore : role == backRole ? want.back : kind;
         if (role != QPalette::NoRole)
-            QCOMPARE(widget->palette().color(role), want.isValid() ? want : own.color(role));
+            QCOMPARE(widget->palette().color(role), colour.isValid() ? colour : own.color(role));
     }
 }
 
@@ -99,15 +99,14 @@ private Q_SLOTS:
             QVERIFY2(widget, qPrintable(name));
             checked << name;
             const Twips &t = design.rect;
-            QCOMPARE(widget->parentWidget()->objectName(), QString::fromLatin1(design.container));
-            QCOMPARE(widget->geometry(), QRect(twipsToPixels(t.left), twipsToPixels(t.top),
-                                               twipsToPixels(t.width), twipsToPixels(t.height)));
-            QCOMPARE(widget->property("tabIndex").toInt(), design.tabIndex);
-            QCOMPARE(caption(widget), QString::fromUtf8(design.caption));
+            checkLook(widget, {QString::fromLatin1(design.container),
+                               QRect(twipsToPixels(t.left), twipsToPixels(t.top), twipsToPixels(t.width),
+                                     twipsToPixels(t.height)),
+                               design.tabIndex, QString::fromUtf8(design.caption),
+                               fontText(designFont(design.font, window.font)), designColour(design.fore),
+                               designColour(design.back)});
             QVERIFY(widget->isEnabled());
-            QCOMPARE(fontText(widget->font()), fontText(designFont(design.font, window.font)));
             QCOMPARE(QFontInfo(widget->font()).family(), widget->font().family()); // installed, no fallback
-            checkColours(widget, designColour(design.fore), designColour(design.back));
             QVERIFY(!widget->inherits("QLabel") || widget->autoFillBackground());
         }
         for (const QWidget *widget : m_form->findChildren<QWidget *>()) {
@@ -116,35 +115,27 @@ private Q_SLOTS:
         }
     }
 
+    // A few controls written out by hand, across the kinds, font substitutes
+    // and system colours: they catch a wrong design table, which the other
+    // checks take as given.
     void spots_data()
     {
-        QTest::addColumn<Spot>("spot");
-        const auto row = [](const char *name, const char *in, QRect twips, int tab, const QString &caption,
-                            const char *font, QColor fore, QColor back) {
-            QTest::newRow(name) << Spot{in, twips, tab, caption, font, fore, back};
-        };
-        row("Command3", "Frame3", {600, 1800, 1455, 615}, 31, "OFF", mono, kind, kind);
-        row("Label14(1)", "Frame2(1)", {1920, 1200, 375, 855}, 12, "°c", sans14b, hiText, winText);
-        row("Label2(0)", "Frame2(0)", {120, 1440, 1215, 495}, 7, "Temperature:", sans9, black, border);
-        row("Frame2(0)", "Form1", {7080, 0, 2415, 3135}, 5, "Sensor1", mono, titleBar, grey);
-        row("Text3", "Form1", {0, 10680, 1335, 285}, 0, "Text3", sans8, kind, kind);
-        row("fg", "Form1", {0, 480, 6975, 8775}, 4, "", "Liberation Sans 9 bold italic", kind, kind);
-        row("totalrec", "Form1", {1200, 7200, 2295, 375}, 3, "", "Liberation Sans 9.75 bold", brown, grey);
-        row("Label17", "Form1", {0, 0, 6975, 495}, 2, " DATA RECORD", "DejaVu Sans 20.25 bold", black, cyan);
+        QTest::addColumn<Look>("look");
+        const auto row = [](const char *name, const Look &look) { QTest::newRow(name) << look; };
+        row("Command3", {"Frame3", {40, 120, 97, 41}, 31, "OFF", mono, kind, kind});
+        row("Label14(1)", {"Frame2(1)", {128, 80, 25, 57}, 12, "°c", sans14b, hiText, winText});
+        row("Label2(0)", {"Frame2(0)", {8, 96, 81, 33}, 7, "Temperature:", sans9, black, border});
+        row("Frame2(0)", {"Form1", {472, 0, 161, 209}, 5, "Sensor1", mono, titleBar, grey});
+        row("Text3", {"Form1", {0, 712, 89, 19}, 0, "Text3", sans8, kind, kind});
+        row("fg", {"Form1", {0, 32, 465, 585}, 4, "", "Liberation Sans 9 bold italic", kind, kind});
+        row("totalrec", {"Form1", {80, 480, 153, 25}, 3, "", "Liberation Sans 9.75 bold", brown, grey});
+        row("Label17", {"Form1", {0, 0, 465, 33}, 2, " DATA RECORD", "DejaVu Sans 20.25 bold", black, cyan});
     }
 
     void spots()
     {
-        QFETCH(Spot, spot);
-        QWidget *widget = m_form->control(QString::fromLatin1(QTest::currentDataTag()));
-        QVERIFY(widget);
-        const QRect &t = spot.twips;
-        QCOMPARE(widget->parentWidget()->objectName(), QString::fromLatin1(spot.container));
-        QCOMPARE(widget->geometry(), QRect(t.x() / 15, t.y() / 15, t.width() / 15, t.height() / 15));
-        QCOMPARE(widget->property("tabIndex").toInt(), spot.tabIndex);
-        QCOMPARE(caption(widget), spot.caption);
-        QCOMPARE(fontText(widget->font()), QString::fromLatin1(spot.font));
-        checkColours(widget, spot.fore, spot.back);
+        QFETCH(Look, look);
+        checkLook(m_form->control(QString::fromLatin1(QTest::currentDataTag())), look);
     }
 
     void window()

@@ -1,7 +1,6 @@
 #include "store/storetext.h"
 #include "support/storefixture.h"
 
-#include <QBuffer>
 #include <QFont>
 #include <QProcess>
 
@@ -33,10 +32,21 @@ private slots:
     // The grid shows the texts as received, the store their numbers; a
     // restart lists the stored values, a null as empty text in its own row,
     // and numbers the next record after them.
-    void commitAndRestart()
+    //
+    // The store tool exports the store beside the station: another program
+    // that opens and closes the store (a viewer, the tool) must not take the
+    // station's locks away, or its close would remove the write-ahead log
+    // under the station's feet and every later record would be lost.
+    //
+    // Then delete-all answered No and Yes, with the grid's layout before and
+    // after it (the records after it are numbered from 1: tst_flexgrid's
+    // millionRows).
+    void commitRestartAndDeleteAll()
     {
         StoreFixture store;
         store.create();
+        const QString schema = "SELECT sql FROM sqlite_master ORDER BY name";
+        const QStringList before = store.column(schema);
         const QString when = dateTimeText(When);
         {
             ListedLog s(store, When);
@@ -47,110 +57,40 @@ private slots:
             QCOMPARE(s.total(), "Total Records: 1");
         }
         QCOMPARE(store.column("SELECT count(*) FROM log WHERE Temp1 IS NULL"), QStringList{"1"});
-        QBuffer csv;
-        csv.open(QIODevice::WriteOnly);
-        exportStore(store.path(), csv);
-        QCOMPARE(csv.data().split('\n').value(1), QByteArray("1,2026-03-14T15:09:26,,25.3,34,0\r"));
 
         ListedLog s(store, When);
-        QCOMPARE(gridText(s.log.fg()), (QStringList{Header, "1|" + when + "||25.3|34|0", Empty}));
+        FlexGrid &fg = s.log.fg();
+        QCOMPARE(gridText(fg), (QStringList{Header, "1|" + when + "||25.3|34|0", Empty}));
         QCOMPARE(s.total(), "Total Records: 1");
         s.log.commit(Labels); // numbering goes on after the stored record
         QCOMPARE(s.total(), "Total Records: 2");
-        QCOMPARE(store.column("SELECT \"Sr No\" FROM log ORDER BY rowid"), (QStringList{"1", "2"}));
-    }
+        QProcess tool;
+        tool.start(qEnvironmentVariable("QF_BIN_DIR") + "/quillfern-store", {"export", store.dir()});
+        QVERIFY(tool.waitForFinished(30000));
+        QCOMPARE(tool.readAllStandardOutput().split('\n').value(1),
+                 QByteArray("1,2026-03-14T15:09:26,,25.3,34,0\r"));
+        s.log.commit(Labels);
+        QCOMPARE(store.column("SELECT \"Sr No\" FROM log ORDER BY rowid"), (QStringList{"1", "2", "3"}));
 
-    // Also the grid's layout at start and after a delete-all.
-    void deleteAll_data()
-    {
-        QTest::addColumn<int>("answer");
-        QTest::newRow("answered No") << int(MsgAnswer::No);
-        QTest::newRow("answered Yes") << int(MsgAnswer::Yes);
-    }
-
-    void deleteAll()
-    {
-        QFETCH(int, answer);
-        StoreFixture store;
-        store.create(3);
-        ListedLog s(store, When);
-        FlexGrid &fg = s.log.fg();
         const QStringList listed = gridText(fg);
-        const QString total = s.total();
-        const QString schema = "SELECT sql FROM sqlite_master ORDER BY name";
-        const QStringList before = store.column(schema);
-
-        s.boxes.answerNext(answer);
-        s.log.Command1_Click();
+        for (const int answer : {MsgAnswer::No, MsgAnswer::Yes}) {
+            s.boxes.answerNext(answer);
+            s.log.Command1_Click();
+            const bool yes = answer == MsgAnswer::Yes;
+            QCOMPARE(gridText(fg), (yes ? QStringList{Header, Empty} : listed));
+            QCOMPARE(s.total(), yes ? "Total Records: 0" : "Total Records: 3");
+            QCOMPARE(store.column("SELECT count(*) FROM log"), QStringList{yes ? "0" : "3"});
+            for (int c = 0; c < 6; ++c) {
+                QVERIFY(fg.headerData(c, Qt::Horizontal, Qt::FontRole).value<QFont>().bold());
+                QCOMPARE(fg.headerData(c, Qt::Horizontal, Qt::TextAlignmentRole).toInt(),
+                         int(Qt::AlignHCenter | Qt::AlignTop));
+            }
+        }
         const QString prompt = "Continuing this will lead to all the data erased. Do you want to continue?";
-        QCOMPARE(s.boxes.shown(),
-                 (Boxes{{prompt, MsgStyle::YesNo | MsgStyle::Critical | MsgStyle::DefaultButton2,
-                         "Confirmation Box"}}));
-        const bool yes = answer == MsgAnswer::Yes;
-        QCOMPARE(gridText(fg), (yes ? QStringList{Header, Empty} : listed));
-        QCOMPARE(s.total(), yes ? "Total Records: 0" : total);
-        QCOMPARE(store.column("SELECT count(*) FROM log"), QStringList{yes ? "0" : "3"});
+        const int style = MsgStyle::YesNo | MsgStyle::Critical | MsgStyle::DefaultButton2;
+        QCOMPARE(s.boxes.shown(), Boxes(2, {prompt, style, "Confirmation Box"}));
         QCOMPARE(checkStore(store.path()), QStringList());
         QCOMPARE(store.column(schema), before); // table log kept, count rebuilt alike
-        for (int c = 0; c < 6; ++c) {
-            QVERIFY(fg.headerData(c, Qt::Horizontal, Qt::FontRole).value<QFont>().bold());
-            QCOMPARE(fg.headerData(c, Qt::Horizontal, Qt::TextAlignmentRole).toInt(),
-                     int(Qt::AlignHCenter | Qt::AlignTop));
-        }
-        if (yes) {
-            s.log.commit(Labels);
-            QCOMPARE(store.column("SELECT \"Sr No\" FROM log"), QStringList{"1"});
-        }
-    }
-
-    // Another program that opens and closes the store while the station
-    // holds it (a viewer, the store tool) must not take the station's
-    // locks away: its close would then remove the write-ahead log under the
-    // station's feet and every later record would be lost.
-    void anotherProgramLeavesRecordsInPlace()
-    {
-        StoreFixture store;
-        store.create(3);
-        ListedLog s(store, When);
-        const auto exported = [&] {
-            QProcess other;
-            other.start(qEnvironmentVariable("QF_BIN_DIR") + "/quillfern-store", {"export", store.dir()});
-            if (!other.waitForFinished(30000) || other.exitCode() != 0)
-                return -1;
-            return int(other.readAllStandardOutput().count('\n')) - 1; // less the header
-        };
-        s.log.commit(Labels);
-        QCOMPARE(exported(), 4);
-        s.log.commit(Labels);
-        QCOMPARE(exported(), 5);
-    }
-
-    // A long run keeps the written texts of its latest rows only; older
-    // rows show their records as a restart would, also after a start with an
-    // empty table.
-    void writtenRowsAreBounded_data()
-    {
-        QTest::addColumn<int>("records");
-        QTest::newRow("empty table") << 0;
-        QTest::newRow("one record") << 1;
-    }
-
-    void writtenRowsAreBounded()
-    {
-        QFETCH(int, records);
-        StoreFixture store;
-        store.create(records);
-        ListedLog s(store, When);
-        FlexGrid &fg = s.log.fg();
-        fg.TextMatrix(std::max(records, 1), 2); // the last record's block is read before the commits
-        fg.setOverlayLimit(2);
-        for (int i = 0; i < 4; ++i)
-            s.log.commit(Labels);
-        QCOMPARE(fg.overlayRows(), 2u);
-        QCOMPARE(fg.TextMatrix(records + 1, 3), "25.3"); // evicted: the stored value
-        QCOMPARE(fg.TextMatrix(records + 2, 4), "34");
-        QCOMPARE(fg.TextMatrix(records + 4, 3), "  25.3"); // written
-        QCOMPARE(fg.TextMatrix(records + 5, 3), QString());
     }
 };
 

@@ -12,36 +12,33 @@
 namespace {
 enum Port : bool { Closed, Open };
 enum Button : bool { Off, On };
-enum class Failure { None, Read, Open, Close, Output };
 
-const Error lostPort{ErrorCode::PortNotFound, "COM1: no such port"};
-const Error busyPort{ErrorCode::PortInUse, "COM1: port in use"};
-const Error unreadable{ErrorCode::DeviceLost, "state unreadable"};
-
-// A component whose port state can be made unreadable.
+// A component whose next read of the port state can fail too.
 struct Comm : FakeSerialComm {
     bool PortOpen() const override
     {
         const bool open = FakeSerialComm::PortOpen();
-        if (failRead)
-            throw StationError(unreadable);
+        if (m_failRead)
+            throw StationError(*std::exchange(m_failRead, std::nullopt));
         return open;
     }
-    bool failRead = false;
+    void failNextRead(const Error &error) { m_failRead = error; }
+    mutable std::optional<Error> m_failRead;
 };
+// The step made to fail, or none.
+using Failure = void (Comm::*)(const Error &);
 
 // The port before, the parser's poll channel, the button, the step that
-// fails; what reaches the device, the warning shown, the port after and the
-// opens the click made.
+// fails; what reaches the device, whether the failure is shown as a
+// warning and the port after. A click opens only a closed port, once.
 struct Case {
     Port before;
     int pollChannel;
     Button button;
     Failure failure;
     QByteArray sent;
-    QString warning;
+    bool warns;
     Port after;
-    int opens;
 };
 } // namespace
 
@@ -53,15 +50,13 @@ private Q_SLOTS:
     {
         QTest::addColumn<Case>("c");
         const auto row = [](const char *name, Case c) { QTest::newRow(name) << c; };
-        const QString lost = lostPort.description, busy = busyPort.description, none = unreadable.description;
-        row("ON after a receive event sends e", {Closed, 4, On, Failure::None, "e", "", Open, 1});
-        row("ON on an open port sends only the letter", {Open, 4, On, Failure::None, "e", "", Open, 0});
-        row("ON on an unopenable port warns", {Closed, 0, On, Failure::Open, "", lost, Closed, 0});
-        row("ON whose write fails shows nothing", {Open, 4, On, Failure::Output, "", "", Open, 0});
-        row("ON with an unreadable state opens, warns", {Closed, 0, On, Failure::Read, "a", none, Open, 1});
-        row("OFF on a closed port shows nothing", {Closed, 0, Off, Failure::None, "", "", Closed, 0});
-        row("OFF whose close fails warns, sends", {Open, 4, Off, Failure::Close, "e", busy, Open, 0});
-        row("OFF with an unreadable state closes, warns", {Open, 4, Off, Failure::Read, "", none, Closed, 0});
+        row("ON on an open port sends only the letter", {Open, 4, On, nullptr, "e", false, Open});
+        row("ON on an unopenable port warns", {Closed, 0, On, &Comm::failNextOpen, "", true, Closed});
+        row("ON whose write fails shows nothing", {Open, 4, On, &Comm::failNextOutput, "", false, Open});
+        row("ON, state unreadable: opens, warns", {Closed, 0, On, &Comm::failNextRead, "a", true, Open});
+        row("OFF on a closed port shows nothing", {Closed, 0, Off, nullptr, "", false, Closed});
+        row("OFF whose close fails warns, sends", {Open, 4, Off, &Comm::failNextClose, "e", true, Open});
+        row("OFF, state unreadable: closes, warns", {Open, 4, Off, &Comm::failNextRead, "", true, Closed});
     }
 
     void buttons()
@@ -73,23 +68,18 @@ private Q_SLOTS:
             comm, [&] { return c.pollChannel; }, boxes);
         comm.setPortOpen(c.before);
         const int opensBefore = comm.openCount();
-        comm.failRead = c.failure == Failure::Read;
-        if (c.failure == Failure::Open)
-            comm.failNextOpen(lostPort);
-        if (c.failure == Failure::Close)
-            comm.failNextClose(busyPort);
-        if (c.failure == Failure::Output)
-            comm.failNextOutput(Error{ErrorCode::WriteFailed, "write failed"});
+        const Error failure{ErrorCode::PortInUse, "COM1: port in use"};
+        if (c.failure)
+            (comm.*c.failure)(failure);
 
         c.button == On ? relay.Command2_Click() : relay.Command3_Click();
 
-        comm.failRead = false;
         QCOMPARE(comm.sent(), c.sent);
         QCOMPARE(comm.PortOpen(), bool(c.after));
-        QCOMPARE(comm.openCount() - opensBefore, c.opens);
+        QCOMPARE(comm.openCount() - opensBefore, int(!c.before && c.after));
         // A warning: the component's error, exclamation, the application's title.
         QCOMPARE(boxes.shown(),
-                 (c.warning.isEmpty() ? Boxes() : Boxes{{c.warning, MsgStyle::Exclamation, {}}}));
+                 (c.warns ? Boxes{{failure.description, MsgStyle::Exclamation, {}}} : Boxes()));
     }
 };
 
