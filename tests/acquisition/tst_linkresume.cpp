@@ -14,7 +14,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 
-#include <memory>
+#include <optional>
 #include <unistd.h>
 
 namespace {
@@ -22,8 +22,8 @@ constexpr int ResumeMs = 2500; // a retry a second, and slack for a busy machine
 
 struct Station {
     QTemporaryDir dir;
-    std::unique_ptr<PseudoTerminal> pty;
-    std::unique_ptr<PortLink> name;
+    std::optional<PseudoTerminal> pty;
+    std::optional<PortLink> name;
     QtSerialComm comm{dir.path()};
     FakeMessageBoxes boxes;
     LinkControl link{comm, boxes};
@@ -40,11 +40,8 @@ struct Station {
         link.setVScroll3(1);
         link.Start_Click();
     }
-    void publish()
-    {
-        pty = std::make_unique<PseudoTerminal>();
-        name = std::make_unique<PortLink>(dir.path(), 1, pty->slavePath());
-    }
+    // A new device, named COM1.
+    void publish() { name.emplace(dir.path(), 1, pty.emplace().slavePath()); }
     void vanish()
     {
         pty.reset();
