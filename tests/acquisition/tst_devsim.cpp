@@ -55,7 +55,7 @@ private Q_SLOTS:
     // The station on port 4 through two blinks (SIGUSR1: the device
     // vanishes and returns under the same name with a new frame; the station
     // opens it again by itself and logs on; that a loss never pieces a
-    // record together is tst_linkresume's), then STOP and START
+    // record together is tst_qtserialcomm's), then STOP and START
     // (the device waits and carries on) and a relay letter between poll
     // bursts (told); SIGTERM ends it cleanly, its link removed.
     void servesTheStationThroughStopsAndBlinks()
