@@ -22,16 +22,15 @@ QString appendRows(int count)
         .arg(count);
 }
 
-// Runs quillfern-trend --png on dir; returns its exit code.
-int renderPng(const QString &dir, const QString &png, QByteArray *errors = nullptr)
+// Runs quillfern-trend --png on dir; returns its exit code and what it
+// wrote on standard error.
+std::pair<int, QByteArray> renderPng(const QString &dir, const QString &png)
 {
     QProcess trend;
     trend.start(qEnvironmentVariable("QF_BIN_DIR") + "/quillfern-trend",
                 {"--png", png, "--size", "800x500", dir});
     trend.waitForFinished();
-    if (errors)
-        *errors = trend.readAllStandardError();
-    return trend.exitStatus() == QProcess::NormalExit ? trend.exitCode() : -1;
+    return {trend.exitStatus() == QProcess::NormalExit ? trend.exitCode() : -1, trend.readAllStandardError()};
 }
 
 } // namespace
@@ -102,8 +101,8 @@ private slots:
         else if (!setup.isEmpty())
             store.sql({setup});
         file.close();
-        QByteArray errors;
-        QCOMPARE(renderPng(store.dir(), store.dir() + "/t.png", &errors), 1);
+        const auto [code, errors] = renderPng(store.dir(), store.dir() + "/t.png");
+        QCOMPARE(code, 1);
         QFETCH(int, number);
         QVERIFY2(errors.contains(QByteArray::number(number) + ": "), errors.constData());
     }
@@ -114,7 +113,7 @@ private slots:
         store.create(200'000);
         store.sql({"UPDATE log SET Temp1 = 500 WHERE rowid = 123457"});
         const QString png = store.dir() + "/t.png";
-        QCOMPARE(renderPng(store.dir(), png), 0);
+        QCOMPARE(renderPng(store.dir(), png).first, 0);
         const QImage image(png);
         QCOMPARE(image.size(), QSize(800, 500));
         // Sensor1 runs from 20 to 35 °C: only the spike reaches the top fifth.
