@@ -206,10 +206,9 @@ private Q_SLOTS:
         QTRY_COMPARE_WITH_TIMEOUT(s.commits.size() + s.resume.framesDropped(), frames, 10000);
         QVERIFY(s.resume.framesDropped() > 0);
         QCOMPARE(s.journal.size(), 1); // told once
-        for (const QString &record : s.commits) {
-            const QStringList values = record.split("  ", Qt::SkipEmptyParts);
-            QCOMPARE(values[0], values[1]);
-        }
+        // A whole frame's record begins and ends with its number.
+        for (const QString &record : s.commits)
+            QVERIFY2(record.first(record.size() / 2) == record.sliced(record.size() / 2), qPrintable(record));
     }
 };
 
