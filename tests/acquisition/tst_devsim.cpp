@@ -54,7 +54,8 @@ private Q_SLOTS:
 
     // The station on port 4 through two blinks (SIGUSR1: the device
     // vanishes and returns under the same name with a new frame; the station
-    // opens it again by itself and logs whole frames), then STOP and START
+    // opens it again by itself and logs on; that a loss never pieces a
+    // record together is tst_qtserialcomm's), then STOP and START
     // (the device waits and carries on) and a relay letter between poll
     // bursts (told); SIGTERM ends it cleanly, its link removed.
     void servesTheStationThroughStopsAndBlinks()
@@ -72,14 +73,8 @@ private Q_SLOTS:
         LinkControl link(comm, boxes);
         FrameParser parser(comm);
         LinkResume resume(comm, parser, link, boxes, [](const QString &) {});
-        const QRegularExpression value(QStringLiteral(R"(^  \d+\.\d\d?$)"));
         int frames = 0;
-        bool whole = true; // whole frames only (a STOP may cut one)
-        parser.setCommit([&] {
-            ++frames;
-            for (const QString &caption : parser.label1Captions())
-                QVERIFY2(!whole || value.match(caption).hasMatch(), qPrintable(caption));
-        });
+        parser.setCommit([&] { ++frames; });
         connect(&comm, &SerialComm::OnComm, this, [&] { parser.MSComm1_OnComm(); });
         link.setVScroll3(4);
         link.Start_Click();
@@ -92,7 +87,6 @@ private Q_SLOTS:
         }
         const int resumed = frames;
         QTRY_VERIFY_WITH_TIMEOUT(frames >= resumed + 2, 5000);
-        whole = false;
         link.stopcmd_Click();
         QTRY_VERIFY_WITH_TIMEOUT(said.contains("station closed the port"), 5000);
         const int stopped = frames;

@@ -9,11 +9,12 @@
 #include <QTest>
 
 namespace {
-// A stream read one character at a time.
+// A stream read one character at a time, or readLength at a time (0: all
+// that waits).
 void row(const char *name, const QByteArray &stream, const QByteArray &labels, const QByteArray &commits,
-         const char *state = "||0|0")
+         const char *state = "||0|0", char readLength = 1)
 {
-    QTest::newRow(name) << '\x01' + stream << labels << commits << QString(state);
+    QTest::newRow(name) << readLength + stream << labels << commits << QString(state);
 }
 } // namespace
 
@@ -44,11 +45,10 @@ private Q_SLOTS:
         row("high and zero bytes", QByteArray("N\xb0,\0,\xff,\x80,", 9), high, high + "@8");
         // A read takes all that waits ("N" is read before "1,2" arrives):
         // commas inside one read end no field.
-        QTest::newRow("longer read is all field text")
-            << QByteArray("\x00N\xfd"
-                          "1,2",
-                          6)
-            << QByteArray("|||") << QByteArray() << QString("1,2|1,2|1|0");
+        row("longer read is all field text",
+            "N\xfd"
+            "1,2",
+            "|||", "", "1,2|1,2|1|0", 0);
     }
 
     void streams()

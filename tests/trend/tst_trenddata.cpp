@@ -37,47 +37,48 @@ private slots:
         QTest::addColumn<qsizetype>("spike");
         QTest::addColumn<int>("columns");
         QTest::addColumn<qint64>("span");
+        // The column edge nearest the spike, in records: 5, its column ends
+        // four records after it; -4, its column starts four before it.
+        QTest::addColumn<int>("edge");
         for (const int columns : {1, 7, 300, 1920})
             for (const qint64 span : {qint64(200), qint64(5000), qint64(1'000'000)})
-                QTest::addRow("%d columns, %lld s", columns, span) << qsizetype(777'777) << columns << span;
-        QTest::newRow("first record") << qsizetype(0) << 500 << qint64(1'000'000);
-        QTest::newRow("newest record") << qsizetype(999'999) << 500 << qint64(1'000'000);
+                for (const int edge : {5, -4})
+                    QTest::addRow("%d columns, %lld s, edge %d", columns, span, edge)
+                        << qsizetype(777'777) << columns << span << edge;
+        QTest::newRow("first record") << qsizetype(0) << 500 << qint64(1'000'000) << 5;
+        QTest::newRow("newest record") << qsizetype(999'999) << 500 << qint64(1'000'000) << 5;
     }
+    // The spike's column edge lies about a third into the plot, so that the
+    // spike is read from the part of its column before the first or after
+    // the last whole block. Records more than four but at most a third of
+    // the plot away from the spike are null: a column of nulls is a gap,
+    // never a zero (one column always holds a value).
     void spikeSurvivesEveryZoom()
     {
         QFETCH(qsizetype, spike);
         QFETCH(int, columns);
         QFETCH(qint64, span);
+        QFETCH(int, edge);
         const float spikeValue = 1000;
-        const TrendData data =
-            makeData(1'000'000, [spike, spikeValue](qsizetype i) { return i == spike ? spikeValue : 20.0f; });
-        const double from = double(Start + spike) - double(span) / 3;
+        const TrendData data = makeData(1'000'000, [=](qsizetype i) {
+            const qsizetype away = std::abs(i - spike);
+            return away == 0 ? spikeValue : (away > 4 && away <= span / 3 ? NoValue : 20.0f);
+        });
+        const double width = double(span) / columns;
+        const double from = double(Start + spike + edge) - 0.5 - (columns / 3 + (edge > 0 ? 1 : 0)) * width;
         const PlotPoints points = plotPoints(data, from, from + double(span), columns);
         // The spike is the high of exactly one column (or one point): the
         // lows and the other columns stay exact.
         const auto &values = points.values[1];
         QCOMPARE(std::count(values.begin(), values.end(), 2.0 * spikeValue), 1);
-        QVERIFY(points.keys.size() <= std::size_t(2 * columns + 2) || !points.envelope);
-    }
-
-    void nullsAreGaps_data()
-    {
-        QTest::addColumn<qsizetype>("count");
-        QTest::addColumn<int>("columns");
-        QTest::newRow("a point per record") << qsizetype(100) << 400;
-        QTest::newRow("envelope per column") << qsizetype(100'000) << 100;
-    }
-    void nullsAreGaps()
-    {
-        QFETCH(qsizetype, count);
-        QFETCH(int, columns);
-        // The middle fifth of the records has no values at all.
-        const TrendData data = makeData(
-            count, [count](qsizetype i) { return i >= 2 * count / 5 && i < 3 * count / 5 ? NoValue : 5.0f; });
-        const PlotPoints points = plotPoints(data, double(Start), double(Start + count - 1), columns);
-        const auto &values = points.values[0];
-        QVERIFY(std::any_of(values.begin(), values.end(), [](double v) { return std::isnan(v); }));
+        QVERIFY(columns == 1 ||
+                std::any_of(values.begin(), values.end(), [](double v) { return std::isnan(v); }));
         QVERIFY(std::none_of(values.begin(), values.end(), [](double v) { return v == 0; }));
+        QVERIFY(points.keys.size() <= std::size_t(2 * columns + 2) || !points.envelope);
+        // The record under the cursor: the nearest, also before the first
+        // and after the newest.
+        QCOMPARE(nearestRecord(data, double(Start + spike) - 0.4), spike);
+        QCOMPARE(nearestRecord(data, double(Start + spike) + 0.4), spike);
     }
 
     // A stamp the clock set back, or that cannot be read, stands beside the
@@ -115,21 +116,6 @@ private slots:
         for (const QString &stamp : stamps)
             moments.append(clock.next(parseWallClock(stamp.toStdString())).value_or(-1));
         QTEST(moments, "moments");
-    }
-
-    void nearestRecord_data()
-    {
-        QTest::addColumn<double>("moment");
-        QTest::addColumn<qsizetype>("expected");
-        QTest::newRow("before the first") << double(Start - 100) << qsizetype(0);
-        QTest::newRow("just past a record") << double(Start + 4.4) << qsizetype(4);
-        QTest::newRow("just before a record") << double(Start + 4.6) << qsizetype(5);
-        QTest::newRow("after the newest") << double(Start + 1000) << qsizetype(9);
-    }
-    void nearestRecord()
-    {
-        QFETCH(double, moment);
-        QTEST(::nearestRecord(makeData(10, [](qsizetype) { return 1.0f; }), moment), "expected");
     }
 };
 

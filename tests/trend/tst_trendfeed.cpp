@@ -15,23 +15,15 @@ QByteArray fileContent(const QString &path)
     return file.open(QIODevice::ReadOnly) ? file.readAll() : "";
 }
 
-QString appendRows(int count)
-{
-    return QStringLiteral("WITH RECURSIVE s(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM s WHERE i < %1) "
-                          "INSERT INTO log SELECT i, datetime('now', 'localtime'), 21.5, NULL, 7, 0.5 FROM s")
-        .arg(count);
-}
-
-// Runs quillfern-trend --png on dir; returns its exit code.
-int renderPng(const QString &dir, const QString &png, QByteArray *errors = nullptr)
+// Runs quillfern-trend --png on dir; returns its exit code and what it
+// wrote on standard error.
+std::pair<int, QByteArray> renderPng(const QString &dir, const QString &png)
 {
     QProcess trend;
     trend.start(qEnvironmentVariable("QF_BIN_DIR") + "/quillfern-trend",
                 {"--png", png, "--size", "800x500", dir});
     trend.waitForFinished();
-    if (errors)
-        *errors = trend.readAllStandardError();
-    return trend.exitStatus() == QProcess::NormalExit ? trend.exitCode() : -1;
+    return {trend.exitStatus() == QProcess::NormalExit ? trend.exitCode() : -1, trend.readAllStandardError()};
 }
 
 } // namespace
@@ -39,63 +31,48 @@ int renderPng(const QString &dir, const QString &png, QByteArray *errors = nullp
 class TestTrendFeed : public QObject {
     Q_OBJECT
 private slots:
-    // A delete-all is noticed also when more records than before were
-    // written again between two polls.
-    void followsAppendsAndDeleteAll()
-    {
-        StoreFixture store;
-        store.create(50);
-        TrendFeed feed(store.path());
-        feed.load();
-        QCOMPARE(feed.data().size(), 50);
-        QCOMPARE(feed.poll(), TrendFeed::Change::None);
-        store.sql({appendRows(3)});
-        QCOMPARE(feed.poll(), TrendFeed::Change::Appended);
-        QCOMPARE(feed.data().size(), 53);
-        QVERIFY(std::isnan(feed.data().value(1, 52)));
-        store.sql({"DELETE FROM log", appendRows(80)});
-        QCOMPARE(feed.poll(), TrendFeed::Change::Reset);
-        QCOMPARE(feed.data().size(), 80);
-        QCOMPARE(feed.data().rowid(0), 1);
-    }
-
-    // The cache, and the viewer never writes the store.
-    void cacheIsUsedOnlyWhileItMatches()
+    // The viewer exports records as the store tool does (a null, a stamp
+    // with a comma and quotes); it follows appends and a delete-all, noticed
+    // also when more records than before were written again between two
+    // polls; its cache is used only while it matches the store; it never
+    // writes the store.
+    void followsTheStoreAndItsCache()
     {
         StoreFixture store;
         store.create(5000);
+        store.sql({"UPDATE log SET Temp2 = NULL, TimeAndDate = 'line, \"noise\"' WHERE rowid = 7"});
+        QBuffer tool, viewer;
+        QVERIFY(tool.open(QIODevice::WriteOnly) && viewer.open(QIODevice::WriteOnly));
+        exportStore(store.path(), tool);
+        TrendStore(store.path()).exportRange(1, 5000, viewer);
+        QCOMPARE(viewer.data(), tool.data());
         const QByteArray before = fileContent(store.path());
         QVERIFY(!TrendFeed(store.path()).load());
         {
             TrendFeed feed(store.path());
             feed.load();
-            feed.poll();
+            QCOMPARE(feed.poll(), TrendFeed::Change::None);
             QVERIFY(feed.saveCache());
         }
         QCOMPARE(fileContent(store.path()), before);
         QCOMPARE(store.column("PRAGMA journal_mode"), QStringList{"wal"});
-        store.sql({appendRows(7)});
-        TrendFeed cached(store.path());
-        QVERIFY(cached.load());
-        QCOMPARE(cached.data().size(), 5007);
-        QCOMPARE(cached.data().envelope(0, 0, 5007).high, 34.9f);
+        fillStore(store.path(), 7);
+        TrendFeed feed(store.path());
+        QVERIFY(feed.load());
+        QCOMPARE(feed.data().size(), 5007);
+        QCOMPARE(feed.data().envelope(0, 0, 5007).high, 34.9f);
+        QVERIFY(std::isnan(feed.data().value(1, 6)));
+        fillStore(store.path(), 3);
+        QCOMPARE(feed.poll(), TrendFeed::Change::Appended);
+        QCOMPARE(feed.data().size(), 5010);
         store.sql({"DELETE FROM log"});
-        fillStore(store.path(), 4000);
+        fillStore(store.path(), 6000);
+        QCOMPARE(feed.poll(), TrendFeed::Change::Reset);
+        QCOMPARE(feed.data().size(), 6000);
+        QCOMPARE(feed.data().rowid(0), 1);
         TrendFeed refilled(store.path());
         QVERIFY(!refilled.load());
-        QCOMPARE(refilled.data().size(), 4000);
-    }
-
-    void exportsAsTheStoreToolDoes()
-    {
-        StoreFixture store;
-        store.create(300);
-        store.sql({"UPDATE log SET Temp2 = NULL, TimeAndDate = 'line, \"noise\"' WHERE rowid = 7"});
-        QBuffer tool, viewer;
-        QVERIFY(tool.open(QIODevice::WriteOnly) && viewer.open(QIODevice::WriteOnly));
-        exportStore(store.path(), tool);
-        TrendStore(store.path()).exportRange(1, 300, viewer);
-        QCOMPARE(viewer.data(), tool.data());
+        QCOMPARE(refilled.data().size(), 6000);
     }
 
     void refusesWhatIsNoStore_data()
@@ -118,8 +95,8 @@ private slots:
         else if (!setup.isEmpty())
             store.sql({setup});
         file.close();
-        QByteArray errors;
-        QCOMPARE(renderPng(store.dir(), store.dir() + "/t.png", &errors), 1);
+        const auto [code, errors] = renderPng(store.dir(), store.dir() + "/t.png");
+        QCOMPARE(code, 1);
         QFETCH(int, number);
         QVERIFY2(errors.contains(QByteArray::number(number) + ": "), errors.constData());
     }
@@ -130,7 +107,7 @@ private slots:
         store.create(200'000);
         store.sql({"UPDATE log SET Temp1 = 500 WHERE rowid = 123457"});
         const QString png = store.dir() + "/t.png";
-        QCOMPARE(renderPng(store.dir(), png), 0);
+        QCOMPARE(renderPng(store.dir(), png).first, 0);
         const QImage image(png);
         QCOMPARE(image.size(), QSize(800, 500));
         // Sensor1 runs from 20 to 35 °C: only the spike reaches the top fifth.
