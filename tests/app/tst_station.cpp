@@ -23,6 +23,8 @@
 // tst_recordlog's.
 namespace {
 
+constexpr qsizetype burstSize = 4; // "bcde", one letter per channel
+
 // The station over the in-memory serial component and a store of `records`
 // records, which `prepare` may change first, and a commit waits 10 ms for;
 // its window loaded, shown and active. The component's log starts after the
@@ -42,7 +44,7 @@ struct Rig {
     }
     QString text(const QString &control) const { return form.control(control)->property("text").toString(); }
     void click(const char *name) { QTest::mouseClick(form.control<QAbstractButton>(name), Qt::LeftButton); }
-    qsizetype bursts() const { return comm.sent().size() / 4; }
+    qsizetype bursts() const { return comm.sent().size() / burstSize; }
     // Which of START, STOP and the port selector are enabled.
     QString enabled() const
     {
