@@ -282,7 +282,7 @@ private Q_SLOTS:
         QTRY_COMPARE(rig.station.log().fg().Rows(), int(records) + 3);
         QApplication::processEvents();
         QTEST(painted.count > 0, "repainted");
-        const QString raw = "  " + QString::fromLatin1(field.left(FrameParser::FieldLimit));
+        const QString raw = "  " + QString::fromLatin1(field.left(4096));
         auto *value = rig.form.control<QLabel>("Label1(0)");
         QCOMPARE(value->text(), raw);
         QCOMPARE(rig.station.log().fg().TextMatrix(int(records) + 1, 2), raw);
