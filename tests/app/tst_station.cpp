@@ -182,6 +182,25 @@ private Q_SLOTS:
         QVERIFY(rig.report.errors().isEmpty());
     }
 
+    // A held frame whose store then fails for good (its write-ahead log
+    // removed): the port closes before the error is reported, unanswered.
+    void heldFrameMeetsALastingFault()
+    {
+        Rig rig;
+        rig.click("Start");
+        QSqlDatabase other = rig.store.connect("other");
+        QVERIFY(QSqlQuery(other).exec("BEGIN IMMEDIATE"));
+        rig.comm.receive("N1,2,3,4,");
+        QTRY_COMPARE(rig.boxes.openNotices(), 1);
+        QVERIFY(QFile::remove(rig.store.path() + "-wal"));
+        QTRY_COMPARE_WITH_TIMEOUT(rig.report.errors().size(), 1, 3000);
+        QCOMPARE(rig.report.errors().front().number, ErrorCode::StoreFailed);
+        QVERIFY(!rig.comm.PortOpen());
+        QCOMPARE(rig.bursts(), 8);
+        other = {};
+        QSqlDatabase::removeDatabase("other");
+    }
+
     // Tab from the first control walks every enabled control that takes the
     // focus and round again; Shift+Tab walks back.
     void tabWalksTheWindow_data()
