@@ -1,0 +1,123 @@
+#pragma once
+
+// The one reader of the store for every program beside the station (trend
+// viewer, uplink, alarm service, gateway). It never writes the store.
+
+#include "common/error.h"
+#include "store/recordschema.h"
+
+#include <QByteArray>
+#include <QString>
+
+#include <array>
+#include <functional>
+#include <optional>
+#include <string_view>
+#include <vector>
+
+struct sqlite3;
+struct sqlite3_stmt;
+
+namespace qf {
+
+// What tells one record from another when the store is looked at again: a
+// delete-all or another store copied in changes the record at a rowid.
+struct RecordKey {
+    qint64 rowid = 0;
+    QByteArray srNo;  // the field as stored, as text (empty for a null)
+    QByteArray stamp; // TimeAndDate as stored, as text (empty for a null)
+    bool operator==(const RecordKey &) const = default;
+};
+
+// Where a follower stands: after the record `last` of a store whose first
+// record was `first`. Both empty: before the first record of an empty
+// store. A program keeps it in its own file beside the store (toText,
+// fromText) to go on after a restart exactly where it stopped.
+struct FollowMark {
+    std::optional<RecordKey> first;
+    std::optional<RecordKey> last;
+    bool operator==(const FollowMark &) const = default;
+
+    QByteArray toText() const;
+    // Nothing when text is not a mark written by toText.
+    static std::optional<FollowMark> fromText(const QByteArray &text);
+};
+
+// One record as read; the texts are valid only during the callback that
+// gets it. A value is the stored number, or a text that is wholly a number;
+// anything else (null, other text) is no value.
+struct RecordView {
+    qint64 rowid = 0;
+    std::optional<std::string_view> srNo;
+    std::optional<std::string_view> stamp;
+    std::array<std::optional<double>, schema::SensorCount> values{};
+};
+
+// The same, owning its texts.
+struct StoredRecord {
+    qint64 rowid = 0;
+    std::optional<QString> srNo;
+    std::optional<QString> stamp;
+    std::array<std::optional<double>, schema::SensorCount> values{};
+
+    static StoredRecord from(const RecordView &view);
+    bool operator==(const StoredRecord &) const = default;
+};
+
+enum class StoreChange {
+    None,      // nothing new after the mark
+    Appended,  // records after the mark are there to read
+    Restarted, // the records the mark stands on are gone (a delete-all,
+               // another store copied in): reading starts again at the first
+};
+
+// Follows velk.mdb read-only, beside a running station or without one: it
+// never opens the store immutable (it sees every append) and never writes
+// it, its journal or its directory; a store whose directory this user cannot
+// write is followed all the same. The table is checked once, at open: a
+// missing, foreign or unreadable store throws StationError with the
+// station's error numbers (3024 missing, 3343 not a database, 3078 no table
+// log or log not a table, 3265 a field missing, 3146 anything else). Every
+// read is a statement of its own, so no read transaction outlives a call and
+// the station's write-ahead log can be checkpointed between calls.
+class StoreFollower {
+public:
+    using Sink = std::function<void(const RecordView &)>;
+
+    // Opens the store at storePath and stands at mark (default: before the
+    // first record).
+    explicit StoreFollower(const QString &storePath, FollowMark mark = {});
+    ~StoreFollower();
+    StoreFollower(const StoreFollower &) = delete;
+    StoreFollower &operator=(const StoreFollower &) = delete;
+
+    const QString &path() const { return m_path; }
+    const FollowMark &mark() const { return m_mark; }
+
+    // Stands after the newest record (a first run that raises nothing
+    // historical).
+    void skipToNewest();
+    // Looks at the store again: Restarted moves the mark before the first
+    // record. Throws StationError when the store is gone, replaced by a file
+    // that is no store, or can no longer be followed in order.
+    StoreChange poll();
+    // Reads up to limit records after the mark, in store order, hands each
+    // to take and moves the mark past them; returns how many were read.
+    qsizetype next(qsizetype limit, const Sink &take);
+    std::vector<StoredRecord> next(qsizetype limit);
+
+    // Plain reads that do not move the mark.
+    qint64 newestRowid();                        // 0 for an empty table
+    qint64 recordCount();                        // records in table log
+    std::optional<RecordKey> keyAt(qint64 rowid);
+    std::optional<StoredRecord> recordAt(qint64 rowid);
+    // Up to limit records with rowid > after, in rowid order.
+    qsizetype readAfter(qint64 after, qsizetype limit, const Sink &take);
+
+private:
+    QString m_path;
+    FollowMark m_mark;
+    sqlite3 *m_db = nullptr;
+};
+
+} // namespace qf
