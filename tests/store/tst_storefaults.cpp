@@ -33,6 +33,31 @@ struct SmallDisk {
     QTemporaryDir dir;
     bool mounted = false;
 };
+
+// Runs the store tool and returns its exit status; its standard error goes
+// to errors.
+int storeTool(const QStringList &args, QString &errors)
+{
+    QProcess tool;
+    tool.start(qEnvironmentVariable("QF_BIN_DIR") + "/quillfern-store", args);
+    tool.waitForFinished(60000);
+    errors = tool.readAllStandardError();
+    return tool.exitStatus() == QProcess::NormalExit ? tool.exitCode() : -1;
+}
+
+// Every entry of dir with its size, time of change and contents' hash, as
+// another process reads them (closing a file here would drop the locks a
+// station of this process holds on it).
+QByteArray fileStates(const QString &dir)
+{
+    QProcess list;
+    list.start("sh", {"-c",
+                      "cd \"$0\" && for f in $(ls -A); do stat -c '%n %s %.9Y' -- \"$f\"; "
+                      "md5sum < \"$f\" 2>/dev/null; done",
+                      dir});
+    list.waitForFinished();
+    return list.readAllStandardOutput();
+}
 } // namespace
 
 // Faults of the store's files and of its disk, through the real store.
@@ -97,6 +122,58 @@ private slots:
         const QString copy = QDir(store.dir()).filePath("copy.mdb");
         backupStore(store.path(), copy);
         QCOMPARE(LogDatabase::OpenDatabase(copy)->OpenRecordset("log")->RecordCount(), 11);
+    }
+
+    // The check writes no file of the store, whatever state it finds it in,
+    // so that what it reports is still there for the next check.
+    void checkChangesNothing_data()
+    {
+        // statements, or "sh:" and a shell command run in the application directory
+        QTest::addColumn<QStringList>("behindTheBack");
+        QTest::addColumn<bool>("stationLogs"); // a station holds records in the write-ahead log
+        QTest::addColumn<QString>("problem");  // what a problem the check reports names
+        const QString rollback = "PRAGMA journal_mode=DELETE";
+        // Replacing a row runs the insert trigger but not the delete trigger.
+        const QString replace = "INSERT OR REPLACE INTO log (rowid, \"Sr No\") VALUES (5, '5')";
+        QTest::newRow("rollback journal") << QStringList{rollback} << false << "";
+        QTest::newRow("count stale, rollback journal")
+            << QStringList{rollback, replace} << false << "logRecordCount";
+        QTest::newRow("count stale, write-ahead log") << QStringList{replace} << false << "logRecordCount";
+        QTest::newRow("count stale, station logging") << QStringList{replace} << true << "logRecordCount";
+        QTest::newRow("unfinished transaction")
+            << QStringList{rollback,
+                           "sh:printf '\\331\\325\\005\\371\\040\\241\\143\\327' > velk.mdb-journal"}
+            << false << "velk.mdb-journal";
+    }
+    void checkChangesNothing()
+    {
+        QFETCH(QStringList, behindTheBack);
+        QFETCH(bool, stationLogs);
+        QFETCH(QString, problem);
+        StoreFixture store;
+        store.create(10);
+        std::optional<ListedLog> station;
+        if (stationLogs) {
+            station.emplace(store);
+            station->log.commit(Frame);
+        }
+        for (const QString &step : behindTheBack) {
+            if (step.startsWith(u"sh:"))
+                QCOMPARE(QProcess::execute("sh", {"-c", "cd \"$0\" && " + step.mid(3), store.dir()}), 0);
+            else
+                store.sql({step});
+        }
+        const QByteArray before = fileStates(store.dir());
+        QString errors;
+        for (int check = 0; check < 2; ++check) {
+            QCOMPARE(storeTool({"check", store.dir()}, errors), problem.isEmpty() ? 0 : 4);
+            QVERIFY2(errors.contains(problem), qPrintable(errors));
+            QCOMPARE(fileStates(store.dir()), before);
+        }
+        // Mending is the station's, or an explicit repair's when no station logs.
+        QCOMPARE(storeTool({"repair", store.dir()}, errors), stationLogs ? 1 : 0);
+        if (!stationLogs)
+            QCOMPARE(storeTool({"check", store.dir()}, errors), 0);
     }
 
     void fullDisk()
