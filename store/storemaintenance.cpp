@@ -12,11 +12,16 @@
 #include <QLocale>
 #include <QSqlRecord>
 #include <QTemporaryDir>
+#include <QTemporaryFile>
 
 #include <algorithm>
 #include <array>
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
 #include <optional>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -315,6 +320,30 @@ QStringList problemsOf(const StoreConnection &connection)
     return problems;
 }
 
+// Moves the finished file from onto the new name to (never over a file that
+// is there) and makes both durable.
+void publish(const QString &from, const QString &to)
+{
+    const QByteArray source = QFile::encodeName(from);
+    const QByteArray target = QFile::encodeName(to);
+    if (::renameat2(AT_FDCWD, source.constData(), AT_FDCWD, target.constData(), RENAME_NOREPLACE) != 0) {
+        // A file system without the no-replace rename: a link refuses a name taken, too.
+        if ((errno != EINVAL && errno != ENOSYS) || ::link(source.constData(), target.constData()) != 0) {
+            const int error = errno;
+            throw StationError(ErrorCode::StoreFailed,
+                               QStringLiteral("Cannot name the backup file %1: %2")
+                                   .arg(to, QString::fromLocal8Bit(std::strerror(error))));
+        }
+        ::unlink(source.constData());
+    }
+    const int dir =
+        ::open(QFile::encodeName(QFileInfo(to).absolutePath()).constData(), O_RDONLY | O_DIRECTORY);
+    if (dir >= 0) {
+        ::fsync(dir);
+        ::close(dir);
+    }
+}
+
 QByteArray csvField(const QString &text)
 {
     if (!text.contains(QLatin1Char(',')) && !text.contains(QLatin1Char('"')) &&
@@ -503,13 +532,45 @@ void repairStore(const QString &path)
 
 void backupStore(const QString &path, const QString &dest)
 {
-    if (QFileInfo::exists(dest))
+    const QFileInfo target(dest);
+    if (dest.isEmpty())
+        throw StationError(ErrorCode::StoreFailed, QStringLiteral("No backup file named"));
+    if (target.isSymLink())
+        throw StationError(
+            ErrorCode::StoreFailed,
+            QStringLiteral("The backup file %1 is a symbolic link; name a new file").arg(dest));
+    if (target.exists())
         throw StationError(ErrorCode::StoreFailed,
                            QStringLiteral("The backup file %1 exists already").arg(dest));
-    readUntouched(path, [&](const StoreConnection &connection) {
-        checkLogTable(connection, QStringLiteral("log"));
-        // One read transaction: the copy is the store as of one moment.
-        connection.exec(QStringLiteral("VACUUM INTO ") + quotedText(QFileInfo(dest).absoluteFilePath()))
-            .finish();
-    });
+    // Written under a name of its own beside dest, and named dest only when
+    // whole and on the disk: a failure leaves nothing.
+    QTemporaryFile part(target.absoluteFilePath() + QStringLiteral(".partial-XXXXXX"));
+    if (!part.open())
+        throw StationError(
+            ErrorCode::StoreFailed,
+            QStringLiteral("Cannot make the backup file %1: %2").arg(dest, part.errorString()));
+    part.setPermissions(QFileInfo(path).permissions());
+    const QString journal = part.fileName() + QStringLiteral("-journal");
+    try {
+        readUntouched(path, [&](const StoreConnection &connection) {
+            checkLogTable(connection, QStringLiteral("log"));
+            part.resize(0); // VACUUM INTO writes an empty file only
+            // One read transaction: the copy is the store as of one moment.
+            connection.exec(QStringLiteral("VACUUM INTO ") + quotedText(part.fileName())).finish();
+        });
+        if (::fsync(part.handle()) != 0) {
+            const int error = errno;
+            throw StationError(error == ENOSPC ? ErrorCode::StoreFull : ErrorCode::StoreFailed,
+                               QStringLiteral("Cannot write the backup file %1: %2")
+                                   .arg(dest, QString::fromLocal8Bit(std::strerror(error))));
+        }
+    } catch (const StationError &e) {
+        QFile::remove(journal);
+        if (e.error().number != ErrorCode::StoreFull)
+            throw;
+        throw StationError(ErrorCode::StoreFull,
+                           QStringLiteral("The disk that holds the backup file %1 is full").arg(dest));
+    }
+    publish(part.fileName(), target.absoluteFilePath());
+    part.setAutoRemove(false);
 }

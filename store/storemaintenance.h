@@ -55,5 +55,8 @@ void repairStore(const QString &path);
 
 // Writes a consistent copy of the store into the new single file dest, also
 // while a station logs into it (the records still in the write-ahead log
-// included), writing no file of the store. Refuses a dest that exists.
+// included), writing no file of the store. The copy is made under a
+// temporary name beside dest, synchronised to its disk and then named dest,
+// so that a failure leaves no file. Refuses an empty dest, one that exists,
+// and a symbolic link; a full disk is named as dest's.
 void backupStore(const QString &path, const QString &dest);

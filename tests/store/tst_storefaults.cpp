@@ -176,6 +176,49 @@ private slots:
             QCOMPARE(storeTool({"check", store.dir()}, errors), 0);
     }
 
+    // A backup that cannot be made leaves its directory as it was.
+    void backupRefused_data()
+    {
+        QTest::addColumn<QString>("dest");  // in the application directory
+        QTest::addColumn<QString>("setup"); // shell command there
+        QTest::addColumn<QString>("refusal");
+        QTest::newRow("no name") << ""
+                                 << "true"
+                                 << "No backup file";
+        QTest::newRow("dangling link") << "b.mdb"
+                                       << "ln -s made.mdb b.mdb"
+                                       << "symbolic link";
+    }
+    void backupRefused()
+    {
+        QFETCH(QString, dest);
+        QFETCH(QString, setup);
+        QFETCH(QString, refusal);
+        StoreFixture store;
+        store.create(10);
+        QCOMPARE(QProcess::execute("sh", {"-c", "cd \"$0\" && " + setup, store.dir()}), 0);
+        const QByteArray before = fileStates(store.dir());
+        const QString target = dest.isEmpty() ? dest : QDir(store.dir()).filePath(dest);
+        const QString refused = failure([&] { backupStore(store.path(), target); });
+        QVERIFY2(refused.startsWith("3146 ") && refused.contains(refusal), qPrintable(refused));
+        QCOMPARE(fileStates(store.dir()), before);
+    }
+
+    // A backup to a disk that fills up names that disk, and leaves nothing
+    // there.
+    void backupToAFullDisk()
+    {
+        SmallDisk disk;
+        if (!disk.mounted)
+            QSKIP("no tmpfs can be mounted here (needs root)");
+        StoreFixture store;
+        store.create(50000);
+        const QString dest = disk.dir.filePath("b.mdb");
+        const QString refused = failure([&] { backupStore(store.path(), dest); });
+        QVERIFY2(refused.startsWith("3026 The disk that holds the backup file " + dest), qPrintable(refused));
+        QCOMPARE(fileStates(disk.dir.path()), QByteArray());
+    }
+
     void fullDisk()
     {
         SmallDisk disk;

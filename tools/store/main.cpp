@@ -37,8 +37,9 @@ const char *const Description =
     "                 logs\n"
     "  repair [DIR]   mend what the station mends at its start (an unfinished transaction,\n"
     "                 a write-ahead log left behind) and rebuild the record count\n"
-    "  backup DEST [DIR]  copy the store into the new single file DEST, also while a\n"
-    "                 station logs\n"
+    "  backup DEST [DIR]  copy the store into the new file DEST (not a symbolic link),\n"
+    "                 also while a station logs; the copy gets its name DEST only when\n"
+    "                 it is whole on the disk\n"
     "\n"
     "create, fill and repair refuse while a station (or another store tool) writes the\n"
     "store.\n"
@@ -107,7 +108,7 @@ int main(int argc, char *argv[])
     }
     QString dest;
     if (command == QLatin1String("backup")) {
-        if (args.isEmpty()) {
+        if (args.isEmpty() || args.first().isEmpty()) {
             printError(QStringLiteral("backup needs a destination file DEST"));
             return Exit::Usage;
         }
