@@ -51,6 +51,12 @@ private:
 // only) without ever creating it.
 QString storeUri(const QString &path, StoreConnection::Access access = StoreConnection::Access::ReadWrite);
 
+namespace qf {
+// The station's error for SQLite's result code (primary or extended) on the
+// store file at path; detail is SQLite's message.
+Error storeError(const QString &path, int sqliteCode, const QString &detail);
+} // namespace qf
+
 // Quotes an identifier for SQL ("Sr No" -> "\"Sr No\"").
 QString quotedName(const QString &name);
 // Quotes a text as an SQL string literal (it's -> 'it''s').

@@ -11,12 +11,10 @@
 
 #include <array>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string_view>
 #include <vector>
-
-struct sqlite3;
-struct sqlite3_stmt;
 
 namespace qf {
 
@@ -77,7 +75,7 @@ enum class StoreChange {
 // write is followed all the same. The table is checked once, at open: a
 // missing, foreign or unreadable store throws StationError with the
 // station's error numbers (3024 missing, 3343 not a database, 3078 no table
-// log or log not a table, 3265 a field missing, 3146 anything else). Every
+// log, 3146 log a view, 3265 a field missing, 3146 anything else). Every
 // read is a statement of its own, so no read transaction outlives a call and
 // the station's write-ahead log can be checkpointed between calls.
 class StoreFollower {
@@ -107,17 +105,32 @@ public:
     std::vector<StoredRecord> next(qsizetype limit);
 
     // Plain reads that do not move the mark.
-    qint64 newestRowid();                        // 0 for an empty table
-    qint64 recordCount();                        // records in table log
+    qint64 newestRowid(); // 0 for an empty table
+    qint64 recordCount(); // records in table log
     std::optional<RecordKey> keyAt(qint64 rowid);
     std::optional<StoredRecord> recordAt(qint64 rowid);
     // Up to limit records with rowid > after, in rowid order.
     qsizetype readAfter(qint64 after, qsizetype limit, const Sink &take);
 
+    // The open store file and its statements (the follower's own).
+    struct Connection;
+
 private:
+    // Opens the store file the path names now, checks its table and
+    // prepares the statements.
+    static std::unique_ptr<Connection> open(const QString &path);
+    // A store removed throws 3024; another file put in its place is opened
+    // instead (its own errors thrown).
+    void reopenIfReplaced();
+    // Whether the records the mark stands on are still there as they were.
+    bool markHolds();
+    // The first rowid after the mark, nothing when none can follow.
+    std::optional<qint64> firstAfterMark() const;
+    qsizetype read(qint64 from, qsizetype limit, const Sink &take, bool moveMark);
+
     QString m_path;
     FollowMark m_mark;
-    sqlite3 *m_db = nullptr;
+    std::unique_ptr<Connection> m_db;
 };
 
 } // namespace qf
