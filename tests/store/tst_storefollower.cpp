@@ -39,7 +39,7 @@ QString serialsOf(const std::vector<StoredRecord> &records)
 // directory), started on the store at path.
 void startProbe(QProcess &probe, const QString &path)
 {
-    const QString program = qEnvironmentVariable("QF_BIN_DIR") + "/../tests/qf_follow_probe";
+    const QString program = QCoreApplication::applicationDirPath() + "/qf_follow_probe";
     if (::geteuid() == 0)
         probe.start("setpriv", {"--reuid=nobody", "--regid=nogroup", "--clear-groups", program, path});
     else
