@@ -57,7 +57,7 @@ namespace qf {
 Error storeError(const QString &path, int sqliteCode, const QString &detail);
 } // namespace qf
 
-// Quotes an identifier for SQL ("Sr No" -> "\"Sr No\"").
+// Quotes an identifier for SQL (my field -> "my field").
 QString quotedName(const QString &name);
 // Quotes a text as an SQL string literal (it's -> 'it''s').
 QString quotedText(const QString &text);

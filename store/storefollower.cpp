@@ -209,7 +209,7 @@ struct StoreFollower::Connection {
         return false;
     }
 
-    // The key of the row a statement stands on: rowid, "Sr No", TimeAndDate.
+    // The key of the row a statement stands on: rowid, serial number, stamp.
     static RecordKey keyOf(sqlite3_stmt *statement, int rowidColumn)
     {
         return {sqlite3_column_int64(statement, rowidColumn), bytesOf(columnText(statement, rowidColumn + 1)),
