@@ -58,6 +58,8 @@ std::optional<double> columnValue(sqlite3_stmt *statement, int column)
         return sqlite3_column_double(statement, column);
     case SQLITE_TEXT: {
         const auto *text = reinterpret_cast<const char *>(sqlite3_column_text(statement, column));
+        if (!text)
+            return std::nullopt;
         const char *end = text + sqlite3_column_bytes(statement, column);
         double value = 0;
         const auto [stop, error] = std::from_chars(text, end, value);
