@@ -3,7 +3,9 @@
 #include <QCoreApplication>
 #include <QDeadlineTimer>
 #include <QDir>
+#include <QEventLoop>
 #include <QFile>
+#include <QTimer>
 
 #include <algorithm>
 #include <cstdio>
@@ -26,6 +28,11 @@ constexpr qsizetype UserTimeField = 11;
 int qtMs(std::chrono::milliseconds deadline)
 {
     return int(deadline.count());
+}
+
+QDeadlineTimer deadlineOf(std::chrono::milliseconds deadline)
+{
+    return deadline == NoDeadline ? QDeadlineTimer(QDeadlineTimer::Forever) : QDeadlineTimer(deadline);
 }
 
 QString procPath(qint64 pid, const char *file)
@@ -145,8 +152,7 @@ bool Child::waitForLine(const QByteArray &text, std::chrono::milliseconds deadli
 {
     m_awaited = text;
     m_heard = false;
-    const QDeadlineTimer until(deadline == NoDeadline ? QDeadlineTimer(QDeadlineTimer::Forever)
-                                                      : QDeadlineTimer(deadline));
+    const QDeadlineTimer until = deadlineOf(deadline);
     while (!m_heard && running() && !until.hasExpired()) {
         const auto left =
             std::chrono::duration_cast<std::chrono::milliseconds>(until.remainingTimeAsDuration());
@@ -207,13 +213,18 @@ QByteArray runToEnd(const QString &program, const QStringList &args, std::chrono
 
 bool waitUntil(const std::function<bool()> &done, std::chrono::milliseconds deadline)
 {
-    const QDeadlineTimer until(deadline);
-    while (!done()) {
-        if (until.hasExpired())
-            return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, qtMs(PollStep));
-    }
-    return true;
+    if (done())
+        return true;
+    const QDeadlineTimer until = deadlineOf(deadline);
+    QEventLoop loop;
+    QTimer poll;
+    QObject::connect(&poll, &QTimer::timeout, &loop, [&] {
+        if (done() || until.hasExpired())
+            loop.quit();
+    });
+    poll.start(PollStep);
+    loop.exec();
+    return done();
 }
 
 long long procFigure(const char *file, const char *key, qint64 pid)

@@ -129,7 +129,8 @@ private:
 QByteArray runToEnd(const QString &program, const QStringList &args,
                     std::chrono::milliseconds deadline = NoDeadline);
 
-// Turns the event loop until done() holds (true) or the deadline passes.
+// Runs the event loop, asking done() every few milliseconds, until it holds
+// (true) or the deadline passes.
 bool waitUntil(const std::function<bool()> &done, std::chrono::milliseconds deadline);
 
 // A process id meaning this program.
