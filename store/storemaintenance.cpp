@@ -57,7 +57,7 @@ void rollBack(LogDatabase &database)
     }
 }
 
-// Whether "Sr No" is the table's INTEGER PRIMARY KEY, that is its rowid.
+// Whether the serial number is the table's INTEGER PRIMARY KEY, that is its rowid.
 bool serialIsRowid(const StoreConnection &connection)
 {
     QSqlQuery info = connection.exec(QStringLiteral("PRAGMA table_info(log)"));
@@ -80,7 +80,7 @@ bool serialIsRowid(const StoreConnection &connection)
 void listAndAppend(const QString &path, const QString &serial)
 {
     const std::unique_ptr<LogDatabase> database = LogDatabase::OpenDatabase(path);
-    const std::shared_ptr<LogRecordset> records = database->OpenRecordset(QStringLiteral("log"));
+    const std::shared_ptr<LogRecordset> records = database->OpenRecordset(qf::schema::LogTable);
     records->ReadRows(0, records->RecordCount());
     database->Execute(QStringLiteral("BEGIN IMMEDIATE"));
     try {
@@ -165,7 +165,7 @@ void copyForAppend(const StoreConnection &store, const QString &scratch, const Q
     if (!store.scalar(QStringLiteral("SELECT 1 FROM sqlite_master WHERE name = 'sqlite_sequence'")).isNull())
         tables.append(QStringLiteral("sqlite_sequence"));
     for (const QString &table : tables) {
-        if (table.compare(QLatin1String("log"), Qt::CaseInsensitive) != 0) {
+        if (table.compare(qf::schema::LogTable, Qt::CaseInsensitive) != 0) {
             copyRows(store, copy, table);
             continue;
         }
@@ -177,10 +177,11 @@ void copyForAppend(const StoreConnection &store, const QString &scratch, const Q
             if (columns.contains(rowid, Qt::CaseInsensitive))
                 rowid = name;
         }
-        copyRows(store, copy, table,
-                 QStringLiteral("WHERE %1 = (SELECT max(%1) FROM %2) OR %3 = ?")
-                     .arg(rowid, quotedName(table), quotedName(LogFieldNames.front())),
-                 {serial});
+        copyRows(
+            store, copy, table,
+            QStringLiteral("WHERE %1 = (SELECT max(%1) FROM %2) OR %3 = ?")
+                .arg(rowid, quotedName(table), quotedName(qf::schema::fieldName(qf::schema::Field::SrNo))),
+            {serial});
     }
     for (const QString &sql : after)
         copy.exec(sql).finish();
@@ -289,20 +290,22 @@ QStringList problemsOf(const StoreConnection &connection)
     }
     integrity.finish();
     try {
-        checkLogTable(connection, QStringLiteral("log"));
+        checkLogTable(connection, qf::schema::LogTable);
     } catch (const StationError &e) {
         problems.append(e.error().description);
         return problems;
     }
     problems += checkRecordCount(connection);
     if (serialIsRowid(connection)) {
-        problems.append(QStringLiteral("Field 'Sr No' is the INTEGER PRIMARY KEY of table 'log': the station "
+        problems.append(QStringLiteral("Field '%1' is the INTEGER PRIMARY KEY of table '%2': the station "
                                        "numbers records by their row in the grid, and cannot append a record "
-                                       "numbered like one the table holds"));
+                                       "numbered like one the table holds")
+                            .arg(qf::schema::fieldName(qf::schema::Field::SrNo), qf::schema::LogTable));
     }
     // The station's append, tried on a copy of what it meets in the store.
-    const QString serial =
-        QString::number(connection.scalar(QStringLiteral("SELECT count(*) FROM log")).toLongLong() + 1);
+    const QString serial = QString::number(
+        connection.scalar(QStringLiteral("SELECT count(*) FROM %1").arg(qf::schema::LogTable)).toLongLong() +
+        1);
     const QTemporaryDir scratch;
     const QString copy = scratch.filePath(storeFileName);
     try {
@@ -396,11 +399,7 @@ CreateResult createStore(const QString &path)
     file.close();
     try {
         StoreConnection connection(path);
-        connection
-            .exec(
-                QStringLiteral("CREATE TABLE log (\"Sr No\" TEXT, TimeAndDate TEXT, Temp1 REAL, Temp2 REAL, "
-                               "Temp3 REAL, Temp4 REAL)"))
-            .finish();
+        connection.exec(qf::schema::CreateLogTable).finish();
         rebuildRecordCount(connection);
         connection.scalar(QStringLiteral("PRAGMA journal_mode=WAL"));
     } catch (const StationError &) {
@@ -413,10 +412,10 @@ CreateResult createStore(const QString &path)
 void fillStore(const QString &path, qint64 count, const std::function<void(qint64)> &progress)
 {
     StoreConnection connection(path);
-    checkLogTable(connection, QStringLiteral("log"));
+    checkLogTable(connection, qf::schema::LogTable);
     connection.scalar(QStringLiteral("PRAGMA journal_mode=WAL"));
 
-    const qint64 first = readLogExtent(connection, QStringLiteral("log"), QStringLiteral("rowid")).count + 1;
+    const qint64 first = readLogExtent(connection, qf::schema::LogTable, QStringLiteral("rowid")).count + 1;
     // Local wall-clock seconds, so that datetime(..., 'unixepoch') gives local time.
     const QDateTime now = QDateTime::currentDateTime();
     const qint64 localNow = now.toSecsSinceEpoch() + now.offsetFromUtc();
@@ -452,7 +451,7 @@ void fillStore(const QString &path, qint64 count, const std::function<void(qint6
 void exportStore(const QString &path, QIODevice &out)
 {
     StoreConnection connection(path);
-    checkLogTable(connection, QStringLiteral("log"));
+    checkLogTable(connection, qf::schema::LogTable);
 
     QByteArray buffer;
     buffer.reserve(ExportBuffer * 2);
@@ -518,7 +517,7 @@ QStringList checkStore(const QString &path)
 void repairStore(const QString &path)
 {
     StoreConnection connection(path);
-    checkLogTable(connection, QStringLiteral("log"));
+    checkLogTable(connection, qf::schema::LogTable);
     connection.scalar(QStringLiteral("PRAGMA journal_mode=WAL"));
     connection.exec(QStringLiteral("BEGIN IMMEDIATE")).finish();
     try {
@@ -553,7 +552,7 @@ void backupStore(const QString &path, const QString &dest)
     const QString journal = part.fileName() + QStringLiteral("-journal");
     try {
         readUntouched(path, [&](const StoreConnection &connection) {
-            checkLogTable(connection, QStringLiteral("log"));
+            checkLogTable(connection, qf::schema::LogTable);
             part.resize(0); // VACUUM INTO writes an empty file only
             // One read transaction: the copy is the store as of one moment.
             connection.exec(QStringLiteral("VACUUM INTO ") + quotedText(part.fileName())).finish();
