@@ -34,15 +34,9 @@ struct SmallDisk {
     bool mounted = false;
 };
 
-// Runs the store tool and returns its exit status; its standard error goes
-// to errors.
-int storeTool(const QStringList &args, QString &errors)
+int storeTool(const QStringList &args)
 {
-    QProcess tool;
-    tool.start(qEnvironmentVariable("QF_BIN_DIR") + "/quillfern-store", args);
-    tool.waitForFinished(60000);
-    errors = tool.readAllStandardError();
-    return tool.exitStatus() == QProcess::NormalExit ? tool.exitCode() : -1;
+    return QProcess::execute(qEnvironmentVariable("QF_BIN_DIR") + "/quillfern-store", args);
 }
 
 // Every entry of dir with its size, time of change and contents' hash, as
@@ -50,13 +44,11 @@ int storeTool(const QStringList &args, QString &errors)
 // station of this process holds on it).
 QByteArray fileStates(const QString &dir)
 {
-    QProcess list;
-    list.start("sh", {"-c",
-                      "cd \"$0\" && for f in $(ls -A); do stat -c '%n %s %.9Y' -- \"$f\"; "
-                      "md5sum < \"$f\" 2>/dev/null; done",
-                      dir});
-    list.waitForFinished();
-    return list.readAllStandardOutput();
+    QProcess find;
+    find.start("find",
+               {dir, "-mindepth", "1", "-printf", "%f %s %T@\n", "-type", "f", "-exec", "md5sum", "{}", "+"});
+    find.waitForFinished();
+    return find.readAllStandardOutput();
 }
 } // namespace
 
@@ -131,25 +123,24 @@ private slots:
         // statements, or "sh:" and a shell command run in the application directory
         QTest::addColumn<QStringList>("behindTheBack");
         QTest::addColumn<bool>("stationLogs"); // a station holds records in the write-ahead log
-        QTest::addColumn<QString>("problem");  // what a problem the check reports names
+        QTest::addColumn<int>("status");       // the check's: 0 sound, 4 problems found
         const QString rollback = "PRAGMA journal_mode=DELETE";
         // Replacing a row runs the insert trigger but not the delete trigger.
         const QString replace = "INSERT OR REPLACE INTO log (rowid, \"Sr No\") VALUES (5, '5')";
-        QTest::newRow("rollback journal") << QStringList{rollback} << false << "";
-        QTest::newRow("count stale, rollback journal")
-            << QStringList{rollback, replace} << false << "logRecordCount";
-        QTest::newRow("count stale, write-ahead log") << QStringList{replace} << false << "logRecordCount";
-        QTest::newRow("count stale, station logging") << QStringList{replace} << true << "logRecordCount";
+        QTest::newRow("rollback journal") << QStringList{rollback} << false << 0;
+        QTest::newRow("count stale, rollback journal") << QStringList{rollback, replace} << false << 4;
+        QTest::newRow("count stale, write-ahead log") << QStringList{replace} << false << 4;
+        QTest::newRow("count stale, station logging") << QStringList{replace} << true << 4;
         QTest::newRow("unfinished transaction")
             << QStringList{rollback,
                            "sh:printf '\\331\\325\\005\\371\\040\\241\\143\\327' > velk.mdb-journal"}
-            << false << "velk.mdb-journal";
+            << false << 4;
     }
     void checkChangesNothing()
     {
         QFETCH(QStringList, behindTheBack);
         QFETCH(bool, stationLogs);
-        QFETCH(QString, problem);
+        QFETCH(int, status);
         StoreFixture store;
         store.create(10);
         std::optional<ListedLog> station;
@@ -164,43 +155,27 @@ private slots:
                 store.sql({step});
         }
         const QByteArray before = fileStates(store.dir());
-        QString errors;
         for (int check = 0; check < 2; ++check) {
-            QCOMPARE(storeTool({"check", store.dir()}, errors), problem.isEmpty() ? 0 : 4);
-            QVERIFY2(errors.contains(problem), qPrintable(errors));
+            QCOMPARE(storeTool({"check", store.dir()}), status);
             QCOMPARE(fileStates(store.dir()), before);
         }
         // Mending is the station's, or an explicit repair's when no station logs.
-        QCOMPARE(storeTool({"repair", store.dir()}, errors), stationLogs ? 1 : 0);
+        QCOMPARE(storeTool({"repair", store.dir()}), stationLogs ? 1 : 0);
         if (!stationLogs)
-            QCOMPARE(storeTool({"check", store.dir()}, errors), 0);
+            QCOMPARE(storeTool({"check", store.dir()}), 0);
     }
 
-    // A backup that cannot be made leaves its directory as it was.
-    void backupRefused_data()
-    {
-        QTest::addColumn<QString>("dest");  // in the application directory
-        QTest::addColumn<QString>("setup"); // shell command there
-        QTest::addColumn<QString>("refusal");
-        QTest::newRow("no name") << ""
-                                 << "true"
-                                 << "No backup file";
-        QTest::newRow("dangling link") << "b.mdb"
-                                       << "ln -s made.mdb b.mdb"
-                                       << "symbolic link";
-    }
+    // A refused backup leaves the directory as it was: one without a name,
+    // or to a dangling link whose target it would make.
     void backupRefused()
     {
-        QFETCH(QString, dest);
-        QFETCH(QString, setup);
-        QFETCH(QString, refusal);
         StoreFixture store;
         store.create(10);
-        QCOMPARE(QProcess::execute("sh", {"-c", "cd \"$0\" && " + setup, store.dir()}), 0);
+        const QString link = QDir(store.dir()).filePath("b.mdb");
+        QVERIFY(QFile::link("made.mdb", link));
         const QByteArray before = fileStates(store.dir());
-        const QString target = dest.isEmpty() ? dest : QDir(store.dir()).filePath(dest);
-        const QString refused = failure([&] { backupStore(store.path(), target); });
-        QVERIFY2(refused.startsWith("3146 ") && refused.contains(refusal), qPrintable(refused));
+        for (const QString &dest : {QString(), link})
+            QVERIFY(failure([&] { backupStore(store.path(), dest); }).startsWith("3146 "));
         QCOMPARE(fileStates(store.dir()), before);
     }
 
