@@ -553,7 +553,10 @@ void backupStore(const QString &path, const QString &dest)
     try {
         readUntouched(path, [&](const StoreConnection &connection) {
             checkLogTable(connection, qf::schema::LogTable);
-            part.resize(0); // VACUUM INTO writes an empty file only
+            // VACUUM INTO writes an empty file only (a try before may have
+            // left a part and its journal).
+            QFile::remove(journal);
+            part.resize(0);
             // One read transaction: the copy is the store as of one moment.
             connection.exec(QStringLiteral("VACUUM INTO ") + quotedText(part.fileName())).finish();
         });
