@@ -108,8 +108,8 @@ std::optional<LimitsProblem> validateSensor(const SensorLimits &limits)
             if (strict ? *a.value < *b.value : *a.value <= *b.value)
                 continue;
             return LimitsProblem{a.key, b.key,
-                                 QStringLiteral("%1 must be %2 %3 (%4)")
-                                     .arg(numberText(*a.value),
+                                 QStringLiteral("%1 (%2) must be %3 %4 (%5)")
+                                     .arg(limitsKeyText(a.key), numberText(*a.value),
                                           strict ? QStringLiteral("below") : QStringLiteral("at most"),
                                           limitsKeyText(b.key), numberText(*b.value))};
         }
