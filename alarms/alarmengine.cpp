@@ -21,14 +21,18 @@ void AlarmEngine::setLimits(AlarmLimits limits, RealTime now)
     m_limits = std::move(limits);
     for (int index = 0; index < AlarmCount; ++index) {
         const AlarmId alarm = alarmAt(index);
-        const bool watched = alarm.kind == AlarmKind::Silent ? m_limits.silentAfter.count() > 0
-                                                             : m_limits.limit(alarm).has_value();
-        if (watched)
+        if (watched(alarm))
             continue;
         at(alarm).beyondSince.reset();
         if (at(alarm).active)
             setActive(alarm, false, std::nullopt, std::nullopt, now);
     }
+}
+
+bool AlarmEngine::watched(AlarmId alarm) const
+{
+    return alarm.kind == AlarmKind::Silent ? m_limits.silentAfter.count() > 0
+                                           : m_limits.limit(alarm).has_value();
 }
 
 void AlarmEngine::take(const Reading &reading, RealTime now)
@@ -151,6 +155,9 @@ int AlarmEngine::shelve(const AlarmSelector &selector, std::chrono::minutes dura
         if (!selector.matches(alarm))
             continue;
         AlarmStatus &status = at(alarm);
+        // A sensor's alarms without a limit are left alone unless named.
+        if (!selector.kind && !watched(alarm) && status.state == AlarmState::Normal)
+            continue;
         if (duration.count() == 0) {
             if (status.state != AlarmState::Shelved)
                 continue;

@@ -88,7 +88,8 @@ public:
     // Acknowledges every selected alarm that waits for it; returns how many.
     int acknowledge(const AlarmSelector &selector, const QString &user, RealTime now);
     // Shelves the selected alarms for the given time (1 minute to MaxShelve),
-    // or unshelves them for 0; returns how many changed.
+    // or unshelves them for 0; returns how many changed. A selector that
+    // names no kind passes over alarms that have no limit and are normal.
     int shelve(const AlarmSelector &selector, std::chrono::minutes duration, const QString &user,
                RealTime now);
 
@@ -98,6 +99,8 @@ public:
 
 private:
     AlarmStatus &at(AlarmId alarm) { return m_snapshot.statuses[std::size_t(alarmIndex(alarm))]; }
+    // The alarm has a limit (silent: a time).
+    bool watched(AlarmId alarm) const;
     void evaluate(AlarmId alarm, double value, const SensorLimits &limits, const Reading &reading,
                   RealTime now);
     // The condition starts or ends.

@@ -90,11 +90,12 @@ void AlarmJournal::write(std::vector<AlarmEvent> &events, const AlarmEngine::Sna
         m_file.setInfo(journalkey::FollowMark, mark);
 }
 
-std::vector<AlarmEvent> AlarmJournal::operate(const std::function<void(AlarmEngine &)> &act, RealTime now)
+std::vector<AlarmEvent> AlarmJournal::operate(const AlarmLimits &limits,
+                                              const std::function<void(AlarmEngine &)> &act, RealTime now)
 {
     Transaction transaction(*this);
     const Kept kept = load();
-    AlarmEngine engine;
+    AlarmEngine engine(limits);
     engine.restore(kept.snapshot);
     engine.expireShelves(now);
     act(engine);

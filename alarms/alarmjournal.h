@@ -65,9 +65,10 @@ public:
                const QByteArray &mark);
 
     // An operator's action in a transaction of its own, on the state as
-    // kept: shelves whose time ran out are unshelved first. Returns the
-    // events written.
-    std::vector<AlarmEvent> operate(const std::function<void(AlarmEngine &)> &act, RealTime now);
+    // kept, with the given limits: shelves whose time ran out are unshelved
+    // first. Returns the events written.
+    std::vector<AlarmEvent> operate(const AlarmLimits &limits, const std::function<void(AlarmEngine &)> &act,
+                                    RealTime now);
 
     std::vector<AlarmEvent> eventsAfter(qint64 id, qsizetype limit) { return m_file.eventsAfter(id, limit); }
     qint64 newestEventId() { return m_file.newestEventId(); }
