@@ -45,8 +45,6 @@ AlarmService::AlarmService(QString storePath, QString limitsPath, Report report,
 {
     m_pollTimer.setSingleShot(true);
     connect(&m_pollTimer, &QTimer::timeout, this, &AlarmService::poll);
-    // Looked at with the next poll, which lets an editor finish its write.
-    connect(&m_limits, &LimitsWatch::touched, this, [this] { m_limitsTouched = true; });
 }
 
 AlarmService::~AlarmService() = default;
@@ -172,10 +170,6 @@ bool AlarmService::readRecords(RealTime now)
 
 void AlarmService::lookAtLimits(RealTime now)
 {
-    if (!m_limitsTouched && Steady::now() - m_lastLimitsLook < LimitsLookInterval)
-        return;
-    m_limitsTouched = false;
-    m_lastLimitsLook = Steady::now();
     if (std::optional<AlarmLimits> limits = m_limits.check()) {
         m_engine.setLimits(std::move(*limits), now);
         m_report(QStringLiteral("limits taken from %1").arg(m_limits.path()));

@@ -20,7 +20,8 @@ namespace qf {
 // The alarm service: follows the store with the one store follower,
 // evaluates every record against quillfern.ini's limits and keeps the
 // journal. It polls: every PollInterval it looks for new records (and at
-// once again while a batch was full), for a changed limits file, and for
+// once again while a batch was full), for an edit of the limits file (one
+// stat; no file notification, which would wake it no sooner), and for
 // actions other programs wrote into the journal.
 //
 // The journal is the truth: each change (events, state, follow mark) is one
@@ -39,7 +40,6 @@ public:
 
     static constexpr std::chrono::milliseconds PollInterval{100};
     static constexpr std::chrono::milliseconds MarkSaveInterval{1000};
-    static constexpr std::chrono::milliseconds LimitsLookInterval{500};
     static constexpr qsizetype BatchSize = 2000;
 
     // report hears one line per event and change of state.
@@ -78,11 +78,9 @@ private:
     std::unique_ptr<AlarmJournal> m_journal;
     std::unique_ptr<StoreFollower> m_follower;
     QTimer m_pollTimer;
-    bool m_limitsTouched = false;
     bool m_unsaved = false;     // the mark moved since the last save
     bool m_needsReload = false; // a write failed: the journal is the truth
     Steady::time_point m_lastSave{};
-    Steady::time_point m_lastLimitsLook{};
     qint64 m_lastEventId = 0;
     std::optional<QString> m_lastFault; // said once until it passes
 };

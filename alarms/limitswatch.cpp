@@ -4,7 +4,6 @@
 #include "common/error.h"
 
 #include <QFile>
-#include <QFileInfo>
 
 #include <sys/stat.h>
 
@@ -21,13 +20,9 @@ qint64 nanoseconds(const timespec &time)
 
 } // namespace
 
-LimitsWatch::LimitsWatch(QString path, std::function<void(const QString &)> report, QObject *parent)
-    : QObject(parent), m_path(std::move(path)), m_report(std::move(report))
+LimitsWatch::LimitsWatch(QString path, std::function<void(const QString &)> report)
+    : m_path(std::move(path)), m_report(std::move(report))
 {
-    m_watcher.addPath(QFileInfo(m_path).absolutePath());
-    watchFile();
-    connect(&m_watcher, &QFileSystemWatcher::directoryChanged, this, &LimitsWatch::touched);
-    connect(&m_watcher, &QFileSystemWatcher::fileChanged, this, &LimitsWatch::touched);
 }
 
 LimitsWatch::Identity LimitsWatch::identity() const
@@ -39,26 +34,23 @@ LimitsWatch::Identity LimitsWatch::identity() const
             nanoseconds(info.st_ctim)};
 }
 
-// A file replaced by a rename is a new file to the watcher.
-void LimitsWatch::watchFile()
-{
-    if (QFileInfo::exists(m_path) && !m_watcher.files().contains(m_path))
-        m_watcher.addPath(m_path);
-}
-
 AlarmLimits LimitsWatch::load()
 {
-    m_seen = identity();
+    m_read = m_looked = identity();
     return readLimitsFile(m_path);
 }
 
 std::optional<AlarmLimits> LimitsWatch::check()
 {
     const Identity now = identity();
-    if (now == m_seen)
+    if (now != m_looked) {
+        m_looked = now;
+        m_lookedSince = Steady::now();
         return std::nullopt;
-    m_seen = now;
-    watchFile();
+    }
+    if (m_looked == m_read || Steady::now() - m_lookedSince < SettleTime)
+        return std::nullopt;
+    m_read = m_looked;
     try {
         return readLimitsFile(m_path);
     } catch (const StationError &e) {
