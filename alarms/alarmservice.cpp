@@ -67,6 +67,8 @@ void AlarmService::start()
                  .arg(m_storePath)
                  .arg(markRowid(m_follower->mark()))
                  .arg(m_journal->path(), m_limits.path()));
+    if (m_unsaved) // the first run's place lasts from the start
+        save();
     m_pollTimer.start(0);
 }
 
