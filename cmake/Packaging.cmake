@@ -7,6 +7,7 @@ endif()
 set(QF_APP_DIR opt/quillfern)
 
 set(QF_PROGRAMS quillfern quillfern-store quillfern-devsim quillfern-trend quillfern-uplink)
+list(APPEND QF_PROGRAMS quillfern-alarms)
 foreach(program IN LISTS QF_PROGRAMS)
   if(TARGET ${program})
     install(TARGETS ${program} RUNTIME DESTINATION ${QF_APP_DIR})
