@@ -13,32 +13,26 @@
 
 #include "alarms/alarmjournal.h"
 #include "alarms/journalreader.h"
+#include "bench/support/benchsupport.h"
 #include "recordlog/recordlog.h"
 #include "store/storemaintenance.h"
 #include "support/fakes.h"
 
-#include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
-#include <QProcess>
 #include <QRandomGenerator>
-#include <QTemporaryDir>
 #include <QThread>
 
-#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <map>
 #include <optional>
 #include <vector>
 
-#include <unistd.h>
-
 namespace {
 
-using Clock = std::chrono::steady_clock;
-using Ms = std::chrono::duration<double, std::milli>;
+using namespace qf::bench;
 using namespace std::chrono_literals;
 
 constexpr double FramesPerSecond = 45.0;
@@ -48,37 +42,7 @@ constexpr quint32 Seed = 17;
 constexpr QLatin1String Inside("  21.5");
 constexpr QLatin1String Beyond("  31.5");
 
-double percentile(std::vector<double> v, double p)
-{
-    if (v.empty())
-        return 0;
-    std::sort(v.begin(), v.end());
-    return v.at(std::min(v.size() - 1, std::size_t(p * double(v.size()))));
-}
-
-// CPU time (user + system) of a process so far.
-double cpuSeconds(qint64 pid)
-{
-    QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
-    if (!stat.open(QIODevice::ReadOnly))
-        return 0;
-    const QList<QByteArray> fields = stat.readAll().split(')').last().split(' ');
-    constexpr int UtimeField = 12; // fields 14 and 15 of stat, counted after the name
-    return double(fields.at(UtimeField).toLongLong() + fields.at(UtimeField + 1).toLongLong()) /
-           double(sysconf(_SC_CLK_TCK));
-}
-
-// A line of /proc/PID/status in MB ("VmHWM", "VmRSS").
-double statusMegabytes(qint64 pid, const QByteArray &key)
-{
-    QFile status(QStringLiteral("/proc/%1/status").arg(pid));
-    if (!status.open(QIODevice::ReadOnly))
-        return 0;
-    for (const QByteArray &line : status.readAll().split('\n'))
-        if (line.startsWith(key + ':'))
-            return line.mid(key.size() + 1).trimmed().split(' ').front().toDouble() / 1024.0;
-    return 0;
-}
+constexpr double KiBPerMiB = 1024.0;
 
 struct Phase {
     std::vector<double> commits; // ms per commit
@@ -102,7 +66,7 @@ Phase commitAtLineRate(RecordLog &log, qint64 &rowid, std::chrono::seconds durat
         lastEvent = journal->newestEventId();
     }
     std::map<qint64, Clock::time_point> waiting; // rowid of a beyond record -> its commit's return
-    const double cpuBefore = servicePid ? cpuSeconds(*servicePid) : 0;
+    const Seconds cpuBefore = servicePid ? processCpu(*servicePid) : Seconds(0);
     const auto period =
         std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(1.0 / FramesPerSecond));
     const auto start = Clock::now();
@@ -134,8 +98,7 @@ Phase commitAtLineRate(RecordLog &log, qint64 &rowid, std::chrono::seconds durat
         QThread::usleep(500);
     }
     if (servicePid)
-        phase.cpuPercent = 100.0 * (cpuSeconds(*servicePid) - cpuBefore) /
-                           std::chrono::duration<double>(Clock::now() - start).count();
+        phase.cpuPercent = 100.0 * (processCpu(*servicePid) - cpuBefore) / Seconds(Clock::now() - start);
     return phase;
 }
 
@@ -150,17 +113,12 @@ void printCommits(const char *what, const Phase &phase)
 int main(int argc, char *argv[])
 {
     QCoreApplication app(argc, argv);
-    QCommandLineParser parser;
-    const QCommandLineOption seconds("seconds", "Seconds of each phase.", "S", "30");
-    const QCommandLineOption dirOption("dir", "Directory of the store (default: a temporary one).", "DIR");
-    parser.addOptions({seconds, dirOption});
-    parser.addHelpOption();
-    parser.process(app);
-    const std::chrono::seconds duration(parser.value(seconds).toInt());
-
-    QTemporaryDir temporary;
-    const QString dir = parser.isSet(dirOption) ? parser.value(dirOption) : temporary.path();
-    QDir().mkpath(dir);
+    Options options;
+    options.add("seconds", "Seconds of each phase.", "S", "30");
+    options.add("dir", "Directory of the store (default: a temporary one).", "DIR");
+    options.process(app);
+    const std::chrono::seconds duration(options.integer("seconds"));
+    const QString dir = options.directory("dir");
     const QString store = storeFilePath(dir);
     QFile::remove(store);
     QFile::remove(qf::alarmJournalPath(store));
@@ -177,13 +135,11 @@ int main(int argc, char *argv[])
     qint64 rowid = 0;
     printCommits("without the service", commitAtLineRate(log, rowid, duration, false, std::nullopt, {}));
 
-    QProcess service;
-    service.setProcessChannelMode(QProcess::ForwardedOutputChannel);
-    service.start(QCoreApplication::applicationDirPath() + "/quillfern-alarms", {dir});
-    QByteArray said;
-    while (!said.contains(" follows ") && service.waitForReadyRead(5000))
-        said += service.readAllStandardError();
-    const qint64 pid = service.processId();
+    Child service(Child::Read::ErrorLines);
+    if (!service.start(program(QStringLiteral("quillfern-alarms")), {dir}) ||
+        !service.waitForLine(" follows "))
+        return 1;
+    const qint64 pid = service.pid();
     const QString journal = qf::alarmJournalPath(store);
 
     const Phase quiet = commitAtLineRate(log, rowid, duration, false, pid, journal);
@@ -197,9 +153,9 @@ int main(int argc, char *argv[])
     std::printf("service CPU at %.0f frames/s, a raise and a clear in about %d records: %.2f %% of a core\n",
                 FramesPerSecond, BeyondOneIn, alarms.cpuPercent);
     printCommits("with the service, raising and clearing", alarms);
-    std::printf("service memory: peak %.1f MB (VmHWM), now %.1f MB (VmRSS)\n", statusMegabytes(pid, "VmHWM"),
-                statusMegabytes(pid, "VmRSS"));
-    service.terminate();
-    service.waitForFinished();
+    std::printf("service memory: peak %.1f MB (VmHWM), now %.1f MB (VmRSS)\n",
+                double(procFigure("status", "VmHWM:", pid)) / KiBPerMiB,
+                double(procFigure("status", "VmRSS:", pid)) / KiBPerMiB);
+    service.stop();
     return 0;
 }
