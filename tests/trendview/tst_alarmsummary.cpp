@@ -62,17 +62,25 @@ QPushButton *button(const QWidget &summary, const QString &text)
 class TestAlarmSummary : public QObject {
     Q_OBJECT
 private slots:
+    // Opened before the service made its journal; the rows as written,
+    // a raise while open, the bell's Silence, and the buttons' actions.
     void showsFollowsAndActsOnTheJournal()
     {
         QTemporaryDir dir;
         const QString store = dir.filePath(QStringLiteral("velk.mdb"));
         const QString journalPath = alarmJournalPath(store);
-        const AlarmLimits limits =
-            parseLimits("[Sensor1]\nname=Boiler\nhigh=30\nlowLow=0\n"
-                        "[Sensor2]\nlow=10\n[Sensor3]\nhighHigh=50\n[Sensor4]\nhigh=9\n"
-                        "unit=mm/s\npriority=high\n",
-                        QStringLiteral("quillfern.ini"));
+        const AlarmLimits limits = parseLimits(
+            "[Sensor1]\nname=Boiler\nhigh=30\nlowLow=0\n[Sensor2]\nlow=10\n"
+            "[Sensor3]\nhighHigh=50\npriority=high\n[Sensor4]\nhigh=9\nunit=mm/s\npriority=high\n",
+            QStringLiteral("quillfern.ini"));
         writeLimitsFile(limitsFilePath(dir.path()), limits);
+        AlarmWatch watch(store);
+        AlarmSummary summary(watch);
+        summary.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&summary));
+        QCOMPARE(summary.table()->rowCount(), 0);
+        QVERIFY(summary.findChild<QLabel *>()->text().startsWith(QStringLiteral("No alarm journal")));
+
         AlarmEngine engine(limits);
         const QString op = QStringLiteral("op");
         engine.take({1, at(0), {31.5, 20, 20, 1}}, at(0));  // Boiler H raised
@@ -82,11 +90,7 @@ private slots:
         engine.take({4, at(4), {31.5, 5, 40, 1}}, at(4));   // ... returned
         engine.shelve({4, AlarmKind::High}, std::chrono::minutes(5), op, at(5));
         commit(engine, journalPath);
-
-        AlarmWatch watch(store);
-        AlarmSummary summary(watch);
-        summary.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&summary));
+        QTRY_COMPARE(summary.table()->rowCount(), 4);
         const QString shelvedUntil =
             QDateTime::fromMSecsSinceEpoch((at(5) + std::chrono::minutes(5)).time_since_epoch().count())
                 .toString(QStringLiteral("HH:mm"));
@@ -96,25 +100,33 @@ private slots:
                          "Sensor2|L 10 °C|5 °C|acknowledged", "Boiler|H 30 °C|31.5 °C|unacknowledged"}));
         QVERIFY(summary.newestLabel()->text().startsWith(QStringLiteral("Sensor3 HH 50 °C: 40 °C since ")));
 
-        // A raise written while the summary is open shows as its newest row.
+        // Sensor3 (high) waits: the bell sounds until silenced, and again once raised anew.
+        QPushButton *silence = button(summary, QStringLiteral("Silence"));
+        QVERIFY(silence->isEnabled());
+        QTest::mouseClick(silence, Qt::LeftButton);
+        QVERIFY(!silence->isEnabled());
         engine.take({5, at(6), {25, 5, 40, 1}}, at(6)); // Boiler H returned
-        engine.take({6, at(7), {-1, 5, 40, 1}}, at(7)); // Boiler LL raised
+        engine.take({6, at(7), {-1, 5, 60, 1}}, at(7)); // Boiler LL and Sensor3 HH raised
         commit(engine, journalPath);
         QTRY_COMPARE(summary.table()->rowCount(), 5);
-        QCOMPARE(rows(summary.table()).front(), QStringLiteral("Boiler|LL 0 °C|-1 °C|unacknowledged"));
+        QCOMPARE(rows(summary.table()).mid(0, 2), QStringList({"Boiler|LL 0 °C|-1 °C|unacknowledged",
+                                                               "Sensor3|HH 50 °C|60 °C|unacknowledged"}));
+        QVERIFY(silence->isEnabled());
 
         // Acknowledge: the rows selected, by the login name; Acknowledge all: the rest.
-        summary.table()->selectRow(3);
+        summary.table()->selectRow(1);
         QTest::mouseClick(button(summary, QStringLiteral("Acknowledge")), Qt::LeftButton);
         AlarmJournalReader reader(journalPath);
-        QCOMPARE(reader.states()[alarmIndex({3, AlarmKind::HighHigh})].state, AlarmState::Normal);
+        QCOMPARE(reader.states()[alarmIndex({3, AlarmKind::HighHigh})].state, AlarmState::Acknowledged);
         QCOMPARE(reader.states()[alarmIndex({1, AlarmKind::High})].state, AlarmState::Returned);
         const std::vector<AlarmEvent> last = reader.eventsAfter(reader.newestEventId() - 1, 1);
         QCOMPARE(last.front().kind, AlarmEventKind::Acknowledged);
         QCOMPARE(last.front().user, loginName());
+        QVERIFY(!silence->isEnabled());
         QTest::mouseClick(button(summary, QStringLiteral("Acknowledge all")), Qt::LeftButton);
-        QCOMPARE(rows(summary.table(), {0, 1, 4}).mid(0, 1), QStringList("Boiler|LL 0 °C|acknowledged"));
-        QCOMPARE(rows(summary.table(), {0, 1}).mid(1), QStringList({"Sensor4|H 9 mm/s", "Sensor2|L 10 °C"}));
+        QCOMPARE(rows(summary.table(), {0, 1, 4}).mid(0, 2),
+                 QStringList({"Boiler|LL 0 °C|acknowledged", "Sensor3|HH 50 °C|acknowledged"}));
+        QCOMPARE(rows(summary.table(), {0, 1}).mid(2), QStringList({"Sensor4|H 9 mm/s", "Sensor2|L 10 °C"}));
         QVERIFY(summary.newestLabel()->isHidden());
     }
 };
