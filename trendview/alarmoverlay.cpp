@@ -43,22 +43,27 @@ AlarmOverlay::AlarmOverlay(TrendPlot &plot, const AlarmWatch &watch)
         connect(values, qOverload<const QCPRange &>(&QCPAxis::rangeChanged), this,
                 [this, values] { takeInLimits(values); });
     }
-    connect(graph(schema::SensorCount)->keyAxis(), qOverload<const QCPRange &>(&QCPAxis::rangeChanged), this,
-            &AlarmOverlay::showSpans);
+    // The shades depend on the time shown and the plot's width: they are
+    // made again when either changed, once laid out, before anything is
+    // drawn (also into a picture, which does not replot).
+    connect(&m_plot, &QCustomPlot::afterLayout, this, [this] {
+        const QCPAxis *time = graph(schema::SensorCount)->keyAxis();
+        if (m_spansStale || time->range() != m_spansRange || time->axisRect()->width() != m_spansWidth)
+            showSpans();
+    });
     connect(&m_plot, &QCustomPlot::beforeReplot, this, &AlarmOverlay::followVisibility);
     connect(&watch, &AlarmWatch::limitsChanged, this, [this] {
         showNames();
         showLimits();
-        showSpans();
+        m_spansStale = true;
         m_plot.replot(QCustomPlot::rpQueuedReplot);
     });
     connect(&watch, &AlarmWatch::alarmsChanged, this, [this] {
-        showSpans();
+        m_spansStale = true;
         m_plot.replot(QCustomPlot::rpQueuedReplot);
     });
     showNames();
     showLimits();
-    showSpans();
 }
 
 void AlarmOverlay::showNames()
@@ -154,7 +159,10 @@ void AlarmOverlay::showSpans()
         m_plot.removeItem(item);
     m_spanItems.clear();
     const QCPRange shown = graph(schema::SensorCount)->keyAxis()->range();
-    const int columns = std::max(1, graph(schema::SensorCount)->keyAxis()->axisRect()->width());
+    m_spansRange = shown;
+    m_spansWidth = graph(schema::SensorCount)->keyAxis()->axisRect()->width();
+    m_spansStale = false;
+    const int columns = std::max(1, m_spansWidth);
     const double columnSpan = shown.size() / columns;
     const double now = plotNow();
     const AlarmLimits &limits = m_watch.limits();

@@ -37,6 +37,10 @@ private:
     QCPLayer *m_spanLayer = nullptr;
     std::array<std::vector<QCPAbstractItem *>, schema::SensorCount> m_limitItems{};
     std::vector<std::pair<int, QCPAbstractItem *>> m_spanItems; // with their sensor (0: station)
+    // What the shades were made for.
+    QCPRange m_spansRange;
+    int m_spansWidth = 0;
+    bool m_spansStale = true;
 };
 
 } // namespace qf
