@@ -142,6 +142,7 @@ void AlarmSummary::showAlarms()
         m_shownStates[std::size_t(index)] = state;
     }
 
+    m_table->clearSelection(); // the selection follows the alarms, not the places of the rows
     m_table->setRowCount(int(m_rows.size()));
     for (int row = 0; row < int(m_rows.size()); ++row) {
         const SummaryRow &alarm = m_rows[std::size_t(row)];

@@ -15,7 +15,7 @@ namespace qf {
 namespace {
 
 const QString ValueGap = QStringLiteral("   ");
-constexpr int SummaryHeight = 160; // pixels: five rows and the buttons
+constexpr int SummaryHeight = 190; // pixels: four rows and the buttons
 
 } // namespace
 
