@@ -6,7 +6,7 @@ if(CMAKE_INSTALL_PREFIX_INITIALIZED_TO_DEFAULT)
 endif()
 set(QF_APP_DIR opt/quillfern)
 
-set(QF_PROGRAMS quillfern quillfern-store quillfern-devsim quillfern-trend quillfern-uplink)
+set(QF_PROGRAMS quillfern quillfern-store quillfern-devsim quillfern-trend quillfern-uplink quillfern-gateway)
 foreach(program IN LISTS QF_PROGRAMS)
   if(TARGET ${program})
     install(TARGETS ${program} RUNTIME DESTINATION ${QF_APP_DIR})
