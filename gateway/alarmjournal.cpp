@@ -75,32 +75,22 @@ private:
     sqlite3_stmt *m_statement = nullptr;
 };
 
-// What one row of alarm_state says about its alarm. The journal's state
-// words: normal, unacknowledged and acknowledged (active), returned
-// (to normal, unacknowledged), shelved; columns `active` and `acknowledged`
-// say it directly where the journal has them.
+// What one row of alarm_state says about its alarm, by the journal's state
+// words: normal, unacknowledged and acknowledged (active), returned (to
+// normal, not yet acknowledged), shelved (out of service: neither active nor
+// waiting for an acknowledgement, but listed).
 struct AlarmCondition {
     bool active = false;
     bool unacknowledged = false;
-    bool shelved = false;
-    bool listed() const { return active || unacknowledged || shelved; }
+    bool listed = false;
 };
 
-AlarmCondition conditionOf(const QString &state, std::optional<qint64> activeColumn,
-                           std::optional<qint64> acknowledgedColumn)
+AlarmCondition conditionOf(const QString &state)
 {
     const QString word = state.toLower();
-    AlarmCondition condition;
-    condition.shelved = word.contains(QLatin1String("shelved")) && !word.contains(QLatin1String("unshelved"));
-    const bool returned = word.contains(QLatin1String("return"));
-    const bool unacknowledged = word.contains(QLatin1String("unack"));
-    condition.active = !condition.shelved && !returned && word != QLatin1String("normal") && !word.isEmpty();
-    condition.unacknowledged = unacknowledged || returned;
-    if (activeColumn)
-        condition.active = *activeColumn != 0;
-    if (acknowledgedColumn)
-        condition.unacknowledged = (condition.active || returned) && *acknowledgedColumn == 0;
-    return condition;
+    return {word == QLatin1String("unacknowledged") || word == QLatin1String("acknowledged"),
+            word == QLatin1String("unacknowledged") || word == QLatin1String("returned"),
+            !word.isEmpty() && word != QLatin1String("normal")};
 }
 
 QString isoTime(const QString &journalTime)
@@ -200,15 +190,11 @@ AlarmSummary AlarmJournalFile::summary()
     const int sensorColumn = columnNamed("sensor");
     const int alarmColumn = columnNamed("alarm");
     const int stateColumn = columnNamed("state");
-    const int activeColumn = columnNamed("active");
-    const int acknowledgedColumn = columnNamed("acknowledged");
     QByteArray listed;
     while (select.step()) {
         const AlarmCondition condition =
-            conditionOf(stateColumn < 0 ? QString() : select.text(stateColumn).value_or(QString()),
-                        activeColumn < 0 ? std::nullopt : select.integer(activeColumn),
-                        acknowledgedColumn < 0 ? std::nullopt : select.integer(acknowledgedColumn));
-        if (!condition.listed())
+            conditionOf(stateColumn < 0 ? QString() : select.text(stateColumn).value_or(QString()));
+        if (!condition.listed)
             continue;
         summary.anyActive = summary.anyActive || condition.active;
         summary.anyUnacknowledged = summary.anyUnacknowledged || condition.unacknowledged;
