@@ -95,8 +95,11 @@ void Gateway::run(int stopFd)
             const auto now = Clock::now();
             if (m_settings.mqtt && !m_link && now >= m_nextConnect)
                 connect();
-            if (m_link && !m_connected && now >= m_connectDeadline)
-                dropLink(QStringLiteral("no answer within %1 s").arg(ConnectTimeout.count()));
+            if (m_link && !m_connected && now >= m_connectDeadline) {
+                const QString error = m_link->lastError();
+                dropLink(error.isEmpty() ? QStringLiteral("no answer within %1 s").arg(ConnectTimeout.count())
+                                         : error);
+            }
             if (now >= nextTick) {
                 tick();
                 nextTick = now + TickInterval;
@@ -284,9 +287,12 @@ void Gateway::handleLinkEvents()
                     QStringLiteral("the broker refuses the gateway: %1").arg(MqttLink::refusal(event.code)));
             dropLink(MqttLink::refusal(event.code));
             return;
-        case MqttLink::EventKind::Lost:
-            dropLink(MqttLink::failure(event.code, event.systemError));
+        case MqttLink::EventKind::Lost: {
+            const QString detail = m_link->lastError();
+            dropLink(MqttLink::failure(event.code, event.systemError) +
+                     (detail.isEmpty() ? QString() : QStringLiteral(" (%1)").arg(detail)));
             return;
+        }
         case MqttLink::EventKind::Acknowledged:
             acknowledge(event.code);
             break;

@@ -51,6 +51,18 @@ MqttLink::MqttLink(const MqttSettings &settings, int wakeFd) : m_wake(wakeFd)
     mosquitto_publish_callback_set(m_client, [](mosquitto *, void *data, int id) {
         linkOf(data)->note({EventKind::Acknowledged, id});
     });
+    // libmosquitto's thread tells a failed TLS handshake only in its log:
+    // the link counts as lost then.
+    mosquitto_log_callback_set(m_client, [](mosquitto *, void *data, int level, const char *text) {
+        if (level != MOSQ_LOG_ERR)
+            return;
+        MqttLink *link = linkOf(data);
+        {
+            const std::lock_guard lock(link->m_lock);
+            link->m_lastError = QString::fromUtf8(text);
+        }
+        link->note({EventKind::Lost, MOSQ_ERR_TLS});
+    });
     mosquitto_reconnect_delay_set(m_client, OwnReconnectDelaySeconds, OwnReconnectDelaySeconds, false);
     const QByteArray offline("offline");
     mosquitto_will_set(m_client, settings.willTopic.constData(), int(offline.size()), offline.constData(),
@@ -115,6 +127,12 @@ std::optional<int> MqttLink::publish(const QByteArray &topic, const QByteArray &
 void MqttLink::disconnect()
 {
     mosquitto_disconnect(m_client);
+}
+
+QString MqttLink::lastError()
+{
+    const std::lock_guard lock(m_lock);
+    return m_lastError;
 }
 
 QString MqttLink::refusal(int code)

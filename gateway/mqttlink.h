@@ -59,6 +59,8 @@ public:
     std::optional<int> publish(const QByteArray &topic, const QByteArray &payload, int qos, bool retain);
     // Ends the connection in order (a clean exit: no last will).
     void disconnect();
+    // The last error libmosquitto logged (a TLS handshake that failed, say).
+    QString lastError();
 
     // Texts for a CONNACK code and for libmosquitto's error codes.
     static QString refusal(int code);
@@ -74,6 +76,7 @@ private:
     int m_wake = -1;
     std::mutex m_lock;
     std::vector<Event> m_events; // guarded by m_lock
+    QString m_lastError;         // guarded by m_lock
 };
 
 // Starts and ends libmosquitto for the process (one in main).
