@@ -9,14 +9,13 @@
 // request latency of 16 Modbus clients each polling every 100 ms, and the
 // gateway's CPU time and memory meanwhile.
 
+#include "bench/support/benchsupport.h"
 #include "recordlog/recordlog.h"
 #include "store/storemaintenance.h"
 #include "support/fakes.h"
 
-#include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QFile>
-#include <QProcess>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QThread>
@@ -40,9 +39,11 @@
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
-using Ms = std::chrono::duration<double, std::milli>;
+using namespace qf::bench;
 using namespace std::chrono_literals;
+
+constexpr double KiBPerMB = 1024.0;
+constexpr auto GatewayReady = 30s;
 
 constexpr double FramesPerSecond = 45.0;
 constexpr int Pollers = 16;
@@ -62,39 +63,6 @@ quint16 freePort()
     getsockname(probe, reinterpret_cast<sockaddr *>(&address), &size);
     close(probe);
     return ntohs(address.sin_port);
-}
-
-double percentile(std::vector<double> v, double p)
-{
-    if (v.empty())
-        return 0;
-    std::sort(v.begin(), v.end());
-    return v.at(std::min(v.size() - 1, std::size_t(p * double(v.size()))));
-}
-
-// CPU time (user + system) of a process so far.
-double cpuSeconds(qint64 pid)
-{
-    QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
-    if (!stat.open(QIODevice::ReadOnly))
-        return 0;
-    const QList<QByteArray> fields = stat.readAll().split(')').last().split(' ');
-    constexpr int UtimeField = 12; // fields 14 and 15 of stat, counted after the name
-    return double(fields.at(UtimeField).toLongLong() + fields.at(UtimeField + 1).toLongLong()) /
-           double(sysconf(_SC_CLK_TCK));
-}
-
-// A line of /proc/PID/status in MB, "VmHWM" say.
-double statusMb(qint64 pid, const QByteArray &key)
-{
-    QFile status(QStringLiteral("/proc/%1/status").arg(pid));
-    if (!status.open(QIODevice::ReadOnly))
-        return 0;
-    for (const QByteArray &line : status.readAll().split('\n')) {
-        if (line.startsWith(key + ':'))
-            return line.mid(key.size() + 1).trimmed().split(' ').front().toDouble() / 1024.0;
-    }
-    return 0;
 }
 
 qint64 rowidOf(const QByteArray &json)
@@ -155,12 +123,10 @@ void pollRegisters(quint16 port, std::vector<double> &latencies, const std::atom
 int main(int argc, char *argv[])
 {
     QCoreApplication app(argc, argv);
-    QCommandLineParser parser;
-    const QCommandLineOption seconds("seconds", "Seconds of committing.", "S", "30");
-    parser.addOption(seconds);
-    parser.addHelpOption();
-    parser.process(app);
-    const auto duration = std::chrono::seconds(parser.value(seconds).toInt());
+    Options options;
+    options.add("seconds", "Seconds of committing.", "S", "30");
+    options.process(app);
+    const auto duration = std::chrono::seconds(options.integer("seconds"));
 
     QTemporaryDir dir;
     createStore(storeFilePath(dir.path()));
@@ -169,15 +135,14 @@ int main(int argc, char *argv[])
     {
         QFile config(dir.filePath("mosquitto.conf"));
         config.open(QIODevice::WriteOnly);
-        config.write(QStringLiteral("listener %1 127.0.0.1\nallow_anonymous true\nuser %2\n")
+        config.write(QStringLiteral("listener %1 127.0.0.1\nallow_anonymous true\nlog_dest none\nuser %2\n")
                          .arg(brokerPort)
                          .arg(QString::fromLocal8Bit(getpwuid(geteuid())->pw_name))
                          .toUtf8());
     }
-    QProcess broker;
+    Child broker;
     broker.start(QStandardPaths::findExecutable("mosquitto", {"/usr/sbin", "/usr/bin"}),
                  {"-c", dir.filePath("mosquitto.conf")});
-    broker.waitForStarted();
 
     mosquitto_lib_init();
     Arrivals arrivals;
@@ -196,15 +161,13 @@ int main(int argc, char *argv[])
         QThread::msleep(50);
     mosquitto_loop_start(subscriber);
 
-    QProcess gateway;
-    gateway.start(QCoreApplication::applicationDirPath() + "/quillfern-gateway",
+    Child gateway(Child::Read::ErrorLines);
+    gateway.start(program("quillfern-gateway"),
                   {"--station", "bench", "--mqtt", QStringLiteral("mqtt://127.0.0.1:%1").arg(brokerPort),
                    "--modbus", QStringLiteral("127.0.0.1:%1").arg(modbusPort), dir.path()});
-    gateway.waitForStarted();
-    QByteArray said;
-    while (!said.contains("caught up") && gateway.state() == QProcess::Running) {
-        gateway.waitForReadyRead(100);
-        said += gateway.readAllStandardError();
+    if (!gateway.waitForLine("caught up", GatewayReady)) {
+        std::fprintf(stderr, "the gateway did not catch up\n");
+        return 1;
     }
 
     std::atomic<bool> stop = false;
@@ -222,7 +185,7 @@ int main(int argc, char *argv[])
     std::map<qint64, Clock::time_point> committed;
     const auto period =
         std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(1.0 / FramesPerSecond));
-    const double cpuBefore = cpuSeconds(gateway.processId());
+    const double cpuBefore = processCpu(gateway.pid()).count();
     const auto start = Clock::now();
     auto nextCommit = start;
     qint64 rowid = 0;
@@ -235,7 +198,7 @@ int main(int argc, char *argv[])
         QThread::msleep(1);
     }
     const double wall = std::chrono::duration<double>(Clock::now() - start).count();
-    const double cpu = cpuSeconds(gateway.processId()) - cpuBefore;
+    const double cpu = processCpu(gateway.pid()).count() - cpuBefore;
     QThread::msleep(1000); // the last records reach the subscriber and the registers
     stop = true;
     watcher.join();
@@ -270,16 +233,14 @@ int main(int argc, char *argv[])
                 Pollers, qint64(PollerInterval.count()), percentile(requests, 0.5),
                 percentile(requests, 0.99), requests.size());
     std::printf("gateway CPU while following: %.2f %% of a core; memory: %.1f MB resident, %.1f MB peak\n",
-                100.0 * cpu / wall, statusMb(gateway.processId(), "VmRSS"),
-                statusMb(gateway.processId(), "VmHWM"));
+                100.0 * cpu / wall, double(procFigure("status", "VmRSS:", gateway.pid())) / KiBPerMB,
+                double(procFigure("status", "VmHWM:", gateway.pid())) / KiBPerMB);
 
-    gateway.terminate();
-    gateway.waitForFinished();
+    gateway.stop();
     mosquitto_disconnect(subscriber);
     mosquitto_loop_stop(subscriber, false);
     mosquitto_destroy(subscriber);
     mosquitto_lib_cleanup();
-    broker.terminate();
-    broker.waitForFinished();
+    broker.stop();
     return 0;
 }
