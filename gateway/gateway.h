@@ -87,7 +87,7 @@ private:
     qint64 m_alarmEvent = 0;     // the last event read
     GatewayPlace m_acknowledged; // what the broker has
     GatewayPlace m_saved;        // what the place file holds
-    std::chrono::steady_clock::time_point m_lastSave;
+    std::chrono::steady_clock::time_point m_lastSave{};
     PlantState m_plant;
     std::unique_ptr<ModbusServer> m_modbus;
 
@@ -96,8 +96,8 @@ private:
     bool m_connected = false;
     bool m_caughtUp = false;
     std::deque<InFlight> m_inFlight;
-    std::chrono::steady_clock::time_point m_nextConnect;
-    std::chrono::steady_clock::time_point m_connectDeadline;
+    std::chrono::steady_clock::time_point m_nextConnect{};
+    std::chrono::steady_clock::time_point m_connectDeadline{};
     std::chrono::milliseconds m_backOff{0};
     BrokerState m_brokerState = BrokerState::Starting;
     StoreState m_storeState = StoreState::Readable;
