@@ -156,6 +156,12 @@ void Gateway::tick()
 
 void Gateway::followStore()
 {
+    if (m_rewind) { // read again from what the broker has
+        m_follower = std::make_unique<StoreFollower>(m_settings.storePath, m_acknowledged.mark);
+        m_generation = m_acknowledged.generation;
+        m_alarmEvent = m_acknowledged.alarmEvent;
+        m_rewind = false;
+    }
     if (m_follower->poll() == StoreChange::Restarted) {
         ++m_generation;
         m_report(QStringLiteral("the store was emptied or replaced; generation %1 starts at its first record")
@@ -328,10 +334,7 @@ void Gateway::dropLink(const QString &why)
     m_link.reset();
     m_connected = false;
     m_inFlight.clear();
-    // Read again from what the broker has.
-    m_follower = std::make_unique<StoreFollower>(m_settings.storePath, m_acknowledged.mark);
-    m_generation = m_acknowledged.generation;
-    m_alarmEvent = m_acknowledged.alarmEvent;
+    m_rewind = true;
     m_backOff = std::clamp(m_backOff * 2, std::chrono::milliseconds(FirstBackOff),
                            std::chrono::milliseconds(LongestBackOff));
     m_nextConnect = Clock::now() + m_backOff;

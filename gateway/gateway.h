@@ -95,6 +95,7 @@ private:
     std::unique_ptr<MqttLink> m_link;
     bool m_connected = false;
     bool m_caughtUp = false;
+    bool m_rewind = false; // the follower is to go back to m_acknowledged
     std::deque<InFlight> m_inFlight;
     std::chrono::steady_clock::time_point m_nextConnect{};
     std::chrono::steady_clock::time_point m_connectDeadline{};
