@@ -3,6 +3,7 @@
 #include "common/error.h"
 #include "store/logcount.h"
 #include "store/logstore.h"
+#include "store/logtable.h"
 #include "store/storeconnection.h"
 #include "store/storetext.h"
 
@@ -296,6 +297,8 @@ QStringList problemsOf(const StoreConnection &connection)
         return problems;
     }
     problems += checkRecordCount(connection);
+    if (qf::rowidsExhausted(connection))
+        problems.append(qf::rowidsExhaustedText(connection.path()));
     if (serialIsRowid(connection)) {
         problems.append(QStringLiteral("Field '%1' is the INTEGER PRIMARY KEY of table '%2': the station "
                                        "numbers records by their row in the grid, and cannot append a record "
