@@ -1,40 +1,25 @@
 #pragma once
 
-// What the gateway reads of the alarm journal (velk.mdb.alarms, written by
-// the alarm service): its events in order and the current state of every
-// alarm. AlarmSource is the one place the gateway depends on it.
+// What the gateway reads of the alarm journal (velk.mdb.alarms, kept by the
+// alarm service): its events in order and the current state of every alarm.
+// AlarmSource is the one place the gateway depends on it.
+
+#include "alarms/alarm.h"
+#include "alarms/journalreader.h"
 
 #include <QByteArray>
 #include <QString>
 
-#include <array>
 #include <optional>
 #include <sys/types.h>
 #include <vector>
 
-struct sqlite3;
-
 namespace qf {
-
-// The limits of a sensor in the order of their bits: bit 4 * (sensor - 1) +
-// limit of the alarm bits is that limit's alarm of that sensor.
-inline constexpr std::array<const char *, 4> AlarmLimitNames{"HH", "H", "L", "LL"};
-
-struct AlarmEvent {
-    qint64 id = 0;
-    QString time; // as the journal holds it: local time to the millisecond
-    std::optional<qint64> sensor;
-    std::optional<QString> alarm;
-    std::optional<QString> event;
-    std::optional<double> value;
-    std::optional<qint64> recordRowid;
-    std::optional<QString> user;
-};
 
 // The alarms that are active, unacknowledged or shelved.
 struct AlarmSummary {
-    QByteArray json = "[]"; // one object per such alarm, the journal's columns as members
-    quint16 activeBits = 0; // see AlarmLimitNames
+    QByteArray json = "[]"; // one object per such alarm
+    quint16 activeBits = 0; // bit alarmIndex(alarm) while a sensor's alarm is active
     bool anyActive = false;
     bool anyUnacknowledged = false;
     bool operator==(const AlarmSummary &) const = default;
@@ -43,6 +28,8 @@ struct AlarmSummary {
 class AlarmSource {
 public:
     virtual ~AlarmSource() = default;
+    // The journal's identity (made at random with it); empty without one.
+    virtual QString identity() = 0;
     // The id of the newest event; 0 when there is none (or no journal).
     virtual qint64 newestEventId() = 0;
     // Up to limit events with an id above after, in id order.
@@ -50,28 +37,28 @@ public:
     virtual AlarmSummary summary() = 0;
 };
 
-// The journal file itself, read-only. A journal that is absent, still being
-// created or unreadable reads as one without events or alarms; it is opened
-// again when the file appears or is replaced.
-class AlarmJournalFile : public AlarmSource {
+// The journal file through the alarm service's own reader. A journal that is
+// absent reads as one without events or alarms; one that cannot be read for
+// a moment keeps its last summary; it is opened again when the file appears
+// or is replaced.
+class AlarmJournalSource : public AlarmSource {
 public:
-    explicit AlarmJournalFile(QString path);
-    ~AlarmJournalFile() override;
-    AlarmJournalFile(const AlarmJournalFile &) = delete;
-    AlarmJournalFile &operator=(const AlarmJournalFile &) = delete;
+    explicit AlarmJournalSource(QString path);
 
+    QString identity() override;
     qint64 newestEventId() override;
     std::vector<AlarmEvent> eventsAfter(qint64 after, int limit) override;
     AlarmSummary summary() override;
 
 private:
     bool isOpen();
-    void close();
 
     QString m_path;
-    sqlite3 *m_db = nullptr;
+    std::optional<AlarmJournalReader> m_reader;
     ino_t m_inode = 0;
     dev_t m_device = 0;
+    std::optional<AlarmSummary> m_summary; // as last read
+    bool m_summaryRead = false;            // by the reader open now
 };
 
 // An event as the `alarm` message carries it.

@@ -1,5 +1,6 @@
 #include "gateway/gateway.h"
 
+#include "alarms/alarmjournal.h"
 #include "common/error.h"
 #include "gateway/gatewayerror.h"
 #include "gateway/recordmessage.h"
@@ -56,7 +57,7 @@ void drain(int eventFd)
 Gateway::Gateway(GatewaySettings settings, Report report)
     : m_settings(std::move(settings)), m_report(std::move(report)),
       m_placeFile(schema::besideStore(m_settings.storePath, u"gateway")),
-      m_alarms(schema::besideStore(m_settings.storePath, u"alarms"))
+      m_alarms(alarmJournalPath(m_settings.storePath))
 {
     const std::optional<GatewayPlace> kept = m_placeFile.load();
     m_follower = std::make_unique<StoreFollower>(m_settings.storePath, kept ? kept->mark : FollowMark{});
@@ -65,12 +66,13 @@ Gateway::Gateway(GatewaySettings settings, Report report)
         m_saved = *kept;
     } else {
         m_follower->skipToNewest();
-        m_acknowledged = {1, m_follower->mark(), m_alarms.newestEventId()};
+        m_acknowledged = {1, m_follower->mark(), m_alarms.newestEventId(), m_alarms.identity()};
         m_placeFile.save(m_acknowledged);
         m_saved = m_acknowledged;
     }
     m_generation = m_acknowledged.generation;
     m_alarmEvent = m_acknowledged.alarmEvent;
+    m_alarmJournal = m_acknowledged.alarmJournal;
     m_lastSave = Clock::now();
     m_wake = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
     if (m_settings.modbus) {
@@ -160,6 +162,7 @@ void Gateway::followStore()
         m_follower = std::make_unique<StoreFollower>(m_settings.storePath, m_acknowledged.mark);
         m_generation = m_acknowledged.generation;
         m_alarmEvent = m_acknowledged.alarmEvent;
+        m_alarmJournal = m_acknowledged.alarmJournal;
         m_rewind = false;
     }
     if (m_follower->poll() == StoreChange::Restarted) {
@@ -171,6 +174,7 @@ void Gateway::followStore()
     if (!m_settings.mqtt) {
         m_follower->skipToNewest();
         m_alarmEvent = m_alarms.newestEventId();
+        m_alarmJournal = m_alarms.identity();
         noteProgress();
     } else if (m_connected) {
         publishRecords();
@@ -213,11 +217,13 @@ void Gateway::publishAlarmEvents()
 {
     if (m_inFlight.size() >= MaxInFlight)
         return;
-    const std::vector<AlarmEvent> events = m_alarms.eventsAfter(m_alarmEvent, AlarmEventBatch);
-    if (events.empty() && m_alarmEvent > 0 && m_alarms.newestEventId() < m_alarmEvent) {
-        m_alarmEvent = 0; // another journal: its events from the first
+    const QString journal = m_alarms.identity();
+    if (!journal.isEmpty() && journal != m_alarmJournal) {
+        m_alarmJournal = journal; // a journal made anew: its events from the first
+        m_alarmEvent = 0;
         noteProgress();
     }
+    const std::vector<AlarmEvent> events = m_alarms.eventsAfter(m_alarmEvent, AlarmEventBatch);
     const QByteArray alarmTopic = topic("alarm");
     for (const AlarmEvent &event : events) {
         if (!publishTracked(alarmTopic, alarmEventMessage(event))) {
@@ -391,7 +397,7 @@ void Gateway::enter(BrokerState state, const QString &line)
 
 GatewayPlace Gateway::place() const
 {
-    return {m_generation, m_follower->mark(), m_alarmEvent};
+    return {m_generation, m_follower->mark(), m_alarmEvent, m_alarmJournal};
 }
 
 QByteArray Gateway::topic(const char *name) const

@@ -81,10 +81,11 @@ private:
     GatewaySettings m_settings;
     Report m_report;
     PlaceFile m_placeFile;
-    AlarmJournalFile m_alarms;
+    AlarmJournalSource m_alarms;
     std::unique_ptr<StoreFollower> m_follower;
     int m_generation = 1;        // of the records read
     qint64 m_alarmEvent = 0;     // the last event read
+    QString m_alarmJournal;      // of the journal it was read from
     GatewayPlace m_acknowledged; // what the broker has
     GatewayPlace m_saved;        // what the place file holds
     std::chrono::steady_clock::time_point m_lastSave{};

@@ -11,11 +11,12 @@ namespace qf {
 // Where the gateway stands: the generation of the store it follows (one up
 // at each delete-all or store put in place), the follower's mark after the
 // last record the broker acknowledged, and the last alarm event it
-// acknowledged.
+// acknowledged with the identity of its journal.
 struct GatewayPlace {
     int generation = 1;
     FollowMark mark;
     qint64 alarmEvent = 0;
+    QString alarmJournal; // empty before there was a journal
     bool operator==(const GatewayPlace &) const = default;
 };
 

@@ -12,8 +12,8 @@
 //   17     status bits (StatusBit)
 //   18     heartbeat: counts up once a second, wrapping
 //
-// Bits 0-15: the alarms, four per sensor in the order HH, H, L, LL
-// (AlarmLimitNames); a bit is set while its alarm is active.
+// Bits 0-15: the alarms, four per sensor in the order HH, H, L, LL (bit
+// alarmIndex of the alarm); a bit is set while its alarm is active.
 
 #include "gateway/alarmjournal.h"
 #include "store/storefollower.h"

@@ -4,6 +4,7 @@
 // register map against the store's newest record, and clients that misbehave
 // beside one that polls.
 
+#include "alarms/alarmjournal.h"
 #include "support/storefixture.h"
 
 #include <QJsonArray>
@@ -31,6 +32,8 @@
 #include <unistd.h>
 
 namespace {
+
+using namespace qf;
 
 constexpr int DeliveryTimeoutMs = 20000;
 // The broker tells a dead client's last will within 1.5 keep-alives (5 s).
@@ -432,25 +435,20 @@ quint32 u32At(const std::vector<quint16> &registers, int first)
     return quint32(registers[std::size_t(first)]) << 16 | registers[std::size_t(first) + 1];
 }
 
-// The journal of the alarm service as it lays it out, with one alarm
-// raised: HH of sensor 2, unacknowledged.
-void writeAlarmJournal(const StoreFixture &store)
+// The alarm service's journal, written by its own writer: HH of sensor 2
+// raised and unacknowledged; L of sensor 3 shelved while beyond its limit.
+void writeAlarmJournal(const StoreFixture &store, RealTime raisedAt)
 {
-    QSqlDatabase db = QSqlDatabase::addDatabase("QSQLITE", "journal");
-    db.setDatabaseName(store.path() + ".alarms");
-    QVERIFY(db.open());
-    for (const char *statement :
-         {"CREATE TABLE alarm_event(id INTEGER PRIMARY KEY, time TEXT, sensor INTEGER, alarm TEXT, event "
-          "TEXT, "
-          "value REAL, record_rowid INTEGER, user TEXT)",
-          "CREATE TABLE alarm_state(sensor INTEGER, alarm TEXT, state TEXT, since TEXT, value REAL)",
-          "INSERT INTO alarm_event VALUES (1, '2026-12-07 18:02:03.250', 2, 'HH', 'raised', 99.5, 6, NULL)",
-          "INSERT INTO alarm_state VALUES (2, 'HH', 'unacknowledged', '2026-12-07 18:02:03.250', 99.5)",
-          "INSERT INTO alarm_state VALUES (3, 'L', 'normal', NULL, NULL)"})
-        QVERIFY2(QSqlQuery(db).exec(statement), statement);
-    db.close();
-    db = {};
-    QSqlDatabase::removeDatabase("journal");
+    AlarmJournal journal(alarmJournalPath(store.path()), AlarmJournal::Open::CreateIfMissing);
+    AlarmEngine::Snapshot snapshot;
+    const AlarmId raised{2, AlarmKind::HighHigh};
+    snapshot.statuses[alarmIndex(raised)] = {AlarmState::Unacknowledged, true, {}, {}, 99.5, 6, raisedAt};
+    snapshot.statuses[alarmIndex({3, AlarmKind::Low})] = {
+        AlarmState::Shelved, true, {}, raisedAt, -1.0, 6, raisedAt};
+    std::vector<AlarmEvent> events{{0, raisedAt, raised, AlarmEventKind::Raised, 99.5, 6, {}}};
+    AlarmJournal::Transaction transaction(journal);
+    journal.write(events, snapshot, "mark");
+    transaction.commit();
 }
 
 } // namespace
@@ -518,7 +516,9 @@ private slots:
                                   DeliveryTimeoutMs); // stale
         QCOMPARE(*client.bits(0, 16), std::vector<quint8>(16, 0));
 
-        writeAlarmJournal(station.store());
+        const QDateTime raisedAt =
+            QDateTime::fromString("2026-12-07 18:02:03.250", "yyyy-MM-dd HH:mm:ss.zzz");
+        writeAlarmJournal(station.store(), RealTime(std::chrono::milliseconds(raisedAt.toMSecsSinceEpoch())));
         std::vector<quint8> alarmBits(16, 0);
         alarmBits[4] = 1; // sensor 2, HH
         QTRY_COMPARE(client.bits(0, 16).value_or(std::vector<quint8>{}), alarmBits);
@@ -528,14 +528,12 @@ private slots:
         const QJsonObject event =
             QJsonDocument::fromJson(station.subscriber().on("quillfern/tst/alarm")[0]).object();
         QCOMPARE(event["time"].toString(),
-                 QDateTime::fromString("2026-12-07 18:02:03.250", "yyyy-MM-dd HH:mm:ss.zzz")
-                     .toOffsetFromUtc(3600)
-                     .toString(Qt::ISODateWithMs));
+                 raisedAt.toOffsetFromUtc(raisedAt.offsetFromUtc()).toString(Qt::ISODateWithMs));
         QCOMPARE(std::pair(event["event"].toString(), event["value"].toDouble()),
                  std::pair(QString("raised"), 99.5));
         const QJsonArray summary =
             QJsonDocument::fromJson(station.subscriber().last("quillfern/tst/alarms")).array();
-        QCOMPARE(summary.size(), 1);
+        QCOMPARE(summary.size(), 2); // the shelved one listed, its bit 0
         QCOMPARE(summary[0]["sensor"].toInt(), 2);
 
         // Read-only, and nothing outside the map.
