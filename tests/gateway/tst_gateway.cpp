@@ -170,7 +170,7 @@ public:
     ~Subscriber()
     {
         mosquitto_disconnect(m_client);
-        mosquitto_loop_stop(m_client, true);
+        mosquitto_loop_stop(m_client, false);
         mosquitto_destroy(m_client);
     }
     // The payloads that came on the topic, in order.
