@@ -5,6 +5,8 @@
 
 #include <QApplication>
 #include <QFontInfo>
+#include <QLabel>
+#include <QPainter>
 #include <QScrollBar>
 #include <QTest>
 
@@ -136,6 +138,62 @@ private Q_SLOTS:
     {
         QFETCH(Look, look);
         checkLook(m_form->control(QString::fromLatin1(QTest::currentDataTag())), look);
+    }
+
+    // A sensor's value shows whole, left of its unit (which overlaps the
+    // value label's last pixel): in the designed font where it fits, else in
+    // the largest smaller size that does. As painted, its ink spans what the
+    // caption drawn alone in that font spans.
+    void valuesShowWhole_data()
+    {
+        QTest::addColumn<QString>("value");
+        for (const char *value : {"1", "25.3", "0.52", "-1e3", "-123456.789012"})
+            QTest::newRow(value) << QString::fromLatin1(value);
+    }
+    void valuesShowWhole()
+    {
+        QFETCH(QString, value);
+        const QString caption = "  " + value;
+        const auto inkColumns = [](const QImage &image) { // first and last column of yellow ink
+            std::pair<int, int> columns{image.width(), -1};
+            for (int x = 0; x < image.width(); ++x)
+                for (int y = 0; y < image.height(); ++y)
+                    if (const QRgb p = image.pixel(x, y); qRed(p) > 60 && qBlue(p) < qRed(p) * 3 / 4)
+                        columns = {std::min(columns.first, x), x};
+            return columns;
+        };
+        for (int k = 0; k < 4; ++k) {
+            auto *label = m_form->control<QLabel>(QString("Label1(%1)").arg(k));
+            const int room = m_form->control(QString("Label14(%1)").arg(k))->x() - label->x();
+            label->setText(caption);
+            const QFont used = label->property("textFont").value<QFont>();
+            qDebug() << k << room << used << QFontInfo(used).pixelSize()
+                     << QFontMetrics(used).horizontalAdvance(caption)
+                     << QFontMetrics(used).boundingRect(caption);
+            const auto fits = [&](const QFont &font) { // advance and ink
+                const QFontMetrics metrics(font);
+                return metrics.horizontalAdvance(caption) <= room &&
+                       metrics.boundingRect(caption).right() < room;
+            };
+            QFont larger = used;
+            larger.setPixelSize(QFontInfo(used).pixelSize() + 1);
+            QCOMPARE(used == label->font(), value == "1");
+            QVERIFY(fits(used) && (used == label->font() || !fits(larger)));
+            QImage alone(label->size(), QImage::Format_RGB32);
+            alone.fill(Qt::black);
+            QPainter painter(&alone);
+            painter.setFont(used);
+            painter.setPen(QColor(255, 255, 128));
+            painter.drawText(alone.rect(), Qt::AlignLeft | Qt::AlignTop, caption);
+            painter.end();
+            const std::pair<int, int> shown =
+                inkColumns(m_form->control("Frame2(0)")
+                               ->parentWidget()
+                               ->grab(QRect(label->mapTo(m_form.get(), QPoint()), label->size()))
+                               .toImage());
+            QCOMPARE(shown, inkColumns(alone));
+            QVERIFY(shown.second < room);
+        }
     }
 
     void window()
