@@ -229,6 +229,23 @@ private Q_SLOTS:
         QCOMPARE(walk(Qt::ShiftModifier), "Text3 " + order.left(order.lastIndexOf(u' ')));
     }
 
+    // START and STOP pressed from the keyboard hand the focus to each other:
+    // it never moves on to EXIT, which the next Return would press.
+    void focusFollowsTheLink()
+    {
+        Rig rig;
+        for (int tabs = 0; tabs < 12 && rig.focused() != "Start"; ++tabs)
+            rig.press(Qt::Key_Tab);
+        for (const auto &[key, focus] :
+             {std::pair{Qt::Key_Space, "stopcmd"}, std::pair{Qt::Key_Return, "Start"},
+              std::pair{Qt::Key_Return, "stopcmd"}}) {
+            rig.press(key);
+            QCOMPARE(rig.focused(), focus);
+        }
+        QCOMPARE(rig.enabled(), "stopcmd");
+        QVERIFY(!rig.endedWith);
+    }
+
     // A key on a focused control does what a click would; the selector keeps
     // to ports 1 to 12 even where its bar would go on.
     void keysOnControls()
