@@ -131,15 +131,17 @@ void RecordLog::commit(const std::array<QString, 4> &label1)
         throw StationError(ErrorCode::Overflow, QStringLiteral("Overflow"));
 
     const int r = m_fg.Rows() - 1;
+    // One reading of the clock: the grid shows the time that is stored.
+    const QDateTime now = m_clock();
     m_fg.setTextMatrix(r, 0, QString::number(r));
-    m_fg.setTextMatrix(r, 1, dateTimeText(m_clock()));
+    m_fg.setTextMatrix(r, 1, dateTimeText(now));
     for (int k = 0; k < TempCols; ++k)
         m_fg.setTextMatrix(r, FirstTempCol + k, label1.at(k));
     m_totalrec.setText(totalText(r));
 
     rs.AddNew();
     rs.Fields().Item(QStringLiteral("Sr No")).setValue(QString::number(r));
-    rs.Fields().Item(QStringLiteral("TimeAndDate")).setValue(m_clock());
+    rs.Fields().Item(QStringLiteral("TimeAndDate")).setValue(now);
     for (int k = 0; k < TempCols; ++k) {
         // A number too large for a double (line noise) is stored as null,
         // so that the rest of the frame is kept; the grid shows the text.
