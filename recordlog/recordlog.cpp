@@ -113,10 +113,10 @@ void RecordLog::Command1_Click()
 void RecordLog::delRec()
 {
     logDb(); // the store is open
-    {
-        const DeletingScope deleting(*this);
-        runOffThread([path = storePath()] { deleteAllRecords(StoreConnection(path)); });
-    }
+    // Deleting lasts until the store is reopened: a record stored meanwhile
+    // would go through the old record set and stay out of the grid.
+    const DeletingScope deleting(*this);
+    runOffThread([path = storePath()] { deleteAllRecords(StoreConnection(path)); });
     m_fg.Clear();
     m_fg.setRows(2);
     setFlex();

@@ -129,6 +129,34 @@ private slots:
         QVERIFY2(lines.contains("error 3026") && lines.contains("storing records again"), lines.constData());
     }
 
+    // A frame held for a locked store when "Delete all Records" runs, its
+    // retry free to fire as the delete-all starts and as it ends: the frame
+    // waits for the delete-all and is then stored once, as record 1 of the
+    // emptied store, and shown.
+    void heldFrameWaitsForDeleteAll()
+    {
+        StoreFixture store;
+        store.create(3);
+        ListedLog s(store);
+        s.log.setStoreWait(std::chrono::milliseconds(10));
+        StoreRetry retry(s.log, s.boxes);
+        QSignalSpy stored(&retry, &StoreRetry::stored);
+        {
+            QSqlDatabase other = store.connect("other");
+            QVERIFY(QSqlQuery(other).exec("BEGIN IMMEDIATE"));
+            QVERIFY(!retry.commit(Frame));
+            QVERIFY(QSqlQuery(other).exec("COMMIT"));
+        }
+        QSqlDatabase::removeDatabase("other");
+        s.log.setBusyIndicator([&](bool) { stored.wait(int(StoreRetry::RetryInterval.count()) * 3 / 2); });
+        s.boxes.answerNext(MsgAnswer::Yes);
+        s.log.Command1_Click();
+        QCOMPARE(stored.size(), 1);
+        QCOMPARE(store.column("SELECT \"Sr No\" FROM log"), QStringList{"1"});
+        QCOMPARE(s.total(), "Total Records: 1");
+        QCOMPARE(s.log.fg().TextMatrix(1, 5), Frame[3]);
+    }
+
     // What another program does to the store's files while the station logs,
     // with a record still in the write-ahead log: what SQLite coordinates
     // (a checkpoint of any mode, a backup, a read) leaves the station
