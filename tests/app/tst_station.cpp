@@ -122,8 +122,9 @@ private Q_SLOTS:
         QVERIFY(rig.loaded && rig.boxes.shown().isEmpty() && rig.report.errors().isEmpty());
     }
 
-    // A port that cannot be opened shows in an untitled warning and leaves
-    // the link stopped, the operator may try again. A device loss shows once
+    // A port that cannot be opened shows in an untitled warning with its
+    // number, as the error report would, and leaves the link stopped, the
+    // operator may try again. A device loss shows once
     // as a warning that says the station keeps trying, and the program runs
     // on. (An error a handler raises goes to the error report:
     // writeProtectedStoreLists.)
@@ -133,8 +134,9 @@ private Q_SLOTS:
         const Error missing{ErrorCode::PortNotFound, "COM1: no such port (/dev/ttyS0)"};
         rig.comm.failNextOpen(missing);
         rig.click("Start");
-        QCOMPARE(rig.boxes.shown(),
-                 (Boxes{{missing.description, MsgStyle::OkOnly + MsgStyle::Exclamation, {}}}));
+        QCOMPARE(
+            rig.boxes.shown(),
+            (Boxes{{"Error 8002: " + missing.description, MsgStyle::OkOnly + MsgStyle::Exclamation, {}}}));
         QCOMPARE(rig.enabled(), "Start VScroll3");
         rig.click("Start");
         const Error loss{ErrorCode::DeviceLost, "COM1: the device is gone"};
