@@ -14,12 +14,31 @@
 
 namespace {
 
-const std::array<QString, 6> HeaderTexts{QStringLiteral("Sr No"), QStringLiteral("Time And Date"),
-                                         QStringLiteral("Temp1"), QStringLiteral("Temp2"),
-                                         QStringLiteral("Temp3"), QStringLiteral("Temp4")};
-constexpr std::array<int, 6> ColWidths{700, 2000, 900, 900, 900, 900};
-constexpr int TempCols = 4;
-constexpr int FirstTempCol = 2;
+using qf::schema::Field;
+
+// The grid has a column per field of a record, in the fields' order.
+constexpr int GridCols = qf::schema::FieldCount;
+constexpr int TempCols = qf::schema::SensorCount;
+constexpr int FirstTempCol = qf::schema::FirstSensorField;
+// Column widths in twips.
+constexpr int SrNoColWidth = 700;
+constexpr int TimeAndDateColWidth = 2000;
+constexpr int TempColWidth = 900;
+
+// A column's caption: its field's name, the time stamp's spelled out.
+QString headerText(int col)
+{
+    if (col == int(Field::TimeAndDate))
+        return QStringLiteral("Time And Date");
+    return qf::schema::FieldNames.at(std::size_t(col));
+}
+
+int colWidth(int col)
+{
+    if (col == int(Field::SrNo))
+        return SrNoColWidth;
+    return col == int(Field::TimeAndDate) ? TimeAndDateColWidth : TempColWidth;
+}
 
 QString totalText(qint64 count)
 {
@@ -71,16 +90,16 @@ void RecordLog::setFlex()
         guardFirstOpen();
     m_logDb = LogDatabase::OpenDatabase(storePath());
     watchStoreFiles();
-    m_logRs = m_logDb->OpenRecordset(QStringLiteral("log"), dbOpenDynaset);
+    m_logRs = m_logDb->OpenRecordset(qf::schema::LogTable, dbOpenDynaset);
     // The grid follows the fresh record set: a record committed through it
     // shows from the store once the grid lets go of the row's written texts.
     m_fg.followRecords(std::make_shared<LogListing>(m_logRs, 0));
 
-    for (int c = 0; c < 6; ++c)
-        m_fg.setTextMatrix(0, c, HeaderTexts.at(c));
-    for (int c = 0; c < 6; ++c)
-        m_fg.setColWidth(c, ColWidths.at(c));
-    for (int c = 0; c < 6; ++c) {
+    for (int c = 0; c < GridCols; ++c)
+        m_fg.setTextMatrix(0, c, headerText(c));
+    for (int c = 0; c < GridCols; ++c)
+        m_fg.setColWidth(c, colWidth(c));
+    for (int c = 0; c < GridCols; ++c) {
         m_fg.setRow(0);
         m_fg.setCol(c);
         m_fg.setCellFontBold(true);
@@ -123,7 +142,7 @@ void RecordLog::delRec()
     m_totalrec.setText(totalText(0));
 }
 
-void RecordLog::commit(const std::array<QString, 4> &label1)
+void RecordLog::commit(const std::array<QString, qf::schema::SensorCount> &label1)
 {
     LogRecordset &rs = logRs();
     guardStoreFiles(false);
@@ -140,13 +159,15 @@ void RecordLog::commit(const std::array<QString, 4> &label1)
     m_totalrec.setText(totalText(r));
 
     rs.AddNew();
-    rs.Fields().Item(QStringLiteral("Sr No")).setValue(QString::number(r));
-    rs.Fields().Item(QStringLiteral("TimeAndDate")).setValue(now);
+    rs.Fields().Item(qf::schema::fieldName(Field::SrNo)).setValue(QString::number(r));
+    rs.Fields().Item(qf::schema::fieldName(Field::TimeAndDate)).setValue(now);
     for (int k = 0; k < TempCols; ++k) {
         // A number too large for a double (line noise) is stored as null,
         // so that the rest of the frame is kept; the grid shows the text.
         const std::optional<double> value = leadingNumber(m_fg.TextMatrix(r, FirstTempCol + k));
-        rs.Fields().Item(QStringLiteral("Temp%1").arg(k + 1)).setValue(value ? QVariant(*value) : QVariant());
+        rs.Fields()
+            .Item(qf::schema::FieldNames.at(std::size_t(qf::schema::sensorField(k))))
+            .setValue(value ? QVariant(*value) : QVariant());
     }
     rs.Update(dbUpdateRegular, false);
     // Each record goes on into the store file at once, so that the

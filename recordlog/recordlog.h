@@ -4,6 +4,7 @@
 #include "common/value.h"
 #include "grid/flexgrid.h"
 #include "store/logstore.h"
+#include "store/recordschema.h"
 #include "store/storefiles.h"
 #include "store/storelock.h"
 
@@ -33,7 +34,7 @@ public:
     void Command1_Click();
     // Commits one complete frame; label1 are the four sensor captions. A
     // field whose number is too large for a double is stored as null.
-    void commit(const std::array<QString, 4> &label1);
+    void commit(const std::array<QString, qf::schema::SensorCount> &label1);
 
     FlexGrid &fg() { return m_fg; }
     TextValue &totalrec() { return m_totalrec; }

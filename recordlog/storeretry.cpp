@@ -16,7 +16,7 @@ bool StoreRetry::passes(const Error &error)
     return error.number == ErrorCode::StoreBusy || error.number == ErrorCode::StoreFull;
 }
 
-bool StoreRetry::commit(const std::array<QString, 4> &label1)
+bool StoreRetry::commit(const std::array<QString, qf::schema::SensorCount> &label1)
 {
     try {
         m_log.commit(label1);

@@ -2,6 +2,7 @@
 
 #include "common/error.h"
 #include "store/logcount.h"
+#include "store/logtable.h"
 #include "store/storeconnection.h"
 #include "store/storetext.h"
 
@@ -17,17 +18,6 @@ constexpr int SynchronousFull = 2;
 Error noCurrentRecord()
 {
     return {ErrorCode::StoreFailed, QStringLiteral("No current record.")};
-}
-
-// The name under which the table's rowid can be read: the first of SQLite's
-// three names that no column of the table has taken.
-QString rowidName(const QStringList &columns)
-{
-    for (const QString &name : {QStringLiteral("rowid"), QStringLiteral("_rowid_"), QStringLiteral("oid")}) {
-        if (!columns.contains(name, Qt::CaseInsensitive))
-            return name;
-    }
-    return QStringLiteral("rowid");
 }
 
 // A store this process can read but not write: a file without write
@@ -83,23 +73,13 @@ LogField &LogFields::Item(const QString &name)
 
 QStringList checkLogTable(const StoreConnection &connection, const QString &table)
 {
-    QSqlQuery info = connection.exec(QStringLiteral("PRAGMA table_info(%1)").arg(quotedName(table)));
-    QStringList columns;
-    while (info.next())
-        columns.append(info.value(1).toString());
-    info.finish();
-    if (columns.isEmpty()) {
-        throw StationError(ErrorCode::TableMissing,
-                           QStringLiteral("Table '%1' not found in %2").arg(table, connection.path()));
-    }
-    for (const QLatin1String field : LogFieldNames) {
-        if (!columns.contains(field, Qt::CaseInsensitive)) {
-            throw StationError(ErrorCode::FieldMissing,
-                               QStringLiteral("Field '%1' not found in table '%2' of %3")
-                                   .arg(field, table, connection.path()));
-        }
-    }
-    return columns;
+    QSqlQuery rows = connection.exec(QString::fromLatin1(qf::LogTableShapeSql), {table});
+    qf::LogTableShape shape;
+    while (rows.next())
+        shape.add(rows.value(0).toString(), rows.value(1).toString());
+    rows.finish();
+    qf::checkLogTableShape(connection.path(), table, shape);
+    return shape.columns;
 }
 
 // ---------------------------------------------------------------- database
@@ -123,7 +103,7 @@ std::unique_ptr<LogDatabase> LogDatabase::OpenDatabase(const QString &path)
                                                                        : StoreConnection::Access::ReadWrite);
     // Reading the schema first proves the file is a database and leaves a
     // file that is not the store unchanged.
-    checkLogTable(*connection, QStringLiteral("log"));
+    checkLogTable(*connection, qf::schema::LogTable);
     // A store that cannot be written is listed as it is; its first write
     // fails with an error that says so.
     if (readOnly)
@@ -149,7 +129,7 @@ std::shared_ptr<LogRecordset> LogDatabase::OpenRecordset(const QString &name, in
     if (type != dbOpenDynaset)
         throw StationError(ErrorCode::StoreFailed, QStringLiteral("Only dynaset record sets are supported."));
     const QStringList columns = checkLogTable(*m_connection, name);
-    return std::shared_ptr<LogRecordset>(new LogRecordset(m_connection, name, rowidName(columns)));
+    return std::shared_ptr<LogRecordset>(new LogRecordset(m_connection, name, qf::rowidName(columns)));
 }
 
 void LogDatabase::Execute(const QString &statement)

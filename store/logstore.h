@@ -1,5 +1,6 @@
 #pragma once
 
+#include "store/recordschema.h"
 #include "store/rowidkeyset.h"
 
 #include <QLatin1String>
@@ -21,12 +22,10 @@ inline constexpr int dbOpenDynaset = 2;
 inline constexpr int dbUpdateRegular = 1;
 
 // The fields of a record of table log, in the order they are written and
-// listed.
-inline constexpr int LogFieldCount = 6;
-inline constexpr std::array<QLatin1String, LogFieldCount> LogFieldNames{
-    QLatin1String("Sr No"), QLatin1String("TimeAndDate"), QLatin1String("Temp1"),
-    QLatin1String("Temp2"), QLatin1String("Temp3"),       QLatin1String("Temp4")};
-inline constexpr int TimeAndDateField = 1;
+// listed (store/recordschema.h).
+inline constexpr int LogFieldCount = qf::schema::FieldCount;
+inline constexpr const auto &LogFieldNames = qf::schema::FieldNames;
+inline constexpr int TimeAndDateField = int(qf::schema::Field::TimeAndDate);
 // The six field names quoted for SQL, comma-separated, in that order.
 QString quotedLogFields();
 

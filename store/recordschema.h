@@ -28,8 +28,14 @@ inline constexpr std::array<QLatin1String, FieldCount> FieldNames{
     QLatin1String("Temp2"), QLatin1String("Temp3"),       QLatin1String("Temp4")};
 
 // The field of sensor (0-based).
-constexpr int sensorField(int sensor) { return FirstSensorField + sensor; }
-constexpr QLatin1String fieldName(Field field) { return FieldNames[std::size_t(field)]; }
+constexpr int sensorField(int sensor)
+{
+    return FirstSensorField + sensor;
+}
+constexpr QLatin1String fieldName(Field field)
+{
+    return FieldNames[std::size_t(field)];
+}
 
 // The statement that makes table log in a new store.
 inline constexpr QLatin1String CreateLogTable(
@@ -40,7 +46,10 @@ inline constexpr QLatin1String CreateLogTable(
 // "/opt/quillfern/velk.mdb.alarms".
 inline QString besideStore(const QString &storePath, QStringView name)
 {
-    return storePath + QLatin1Char('.') + name;
+    QString path = storePath;
+    path += QLatin1Char('.');
+    path += name; // Qt 6.4 has no QString + QStringView
+    return path;
 }
 
 } // namespace qf::schema

@@ -119,29 +119,33 @@ QVariant StoreConnection::scalar(const QString &sql, const QVariantList &values)
 
 Error StoreConnection::error(const QSqlError &sqlError) const
 {
-    const int code =
-        sqlError.nativeErrorCode().toInt() & 0xff; // extended codes carry the primary one in the low byte
     const QString detail = sqlError.databaseText().isEmpty() ? sqlError.text() : sqlError.databaseText();
+    return qf::storeError(m_path, sqlError.nativeErrorCode().toInt(), detail);
+}
+
+Error qf::storeError(const QString &path, int sqliteCode, const QString &detail)
+{
+    const int code = sqliteCode & 0xff; // extended codes carry the primary one in the low byte
     switch (code) {
     case SqliteCantOpen:
-        if (!QFileInfo::exists(m_path))
-            return {ErrorCode::StoreMissing, QStringLiteral("Store file not found: %1").arg(m_path)};
+        if (!QFileInfo::exists(path))
+            return {ErrorCode::StoreMissing, QStringLiteral("Store file not found: %1").arg(path)};
         return {ErrorCode::StoreFailed,
-                QStringLiteral("Cannot open the store file %1: %2").arg(m_path, detail)};
+                QStringLiteral("Cannot open the store file %1: %2").arg(path, detail)};
     case SqliteNotADb:
-        return {ErrorCode::StoreNotDatabase, QStringLiteral("Not a database file: %1").arg(m_path)};
+        return {ErrorCode::StoreNotDatabase, QStringLiteral("Not a database file: %1").arg(path)};
     case SqliteReadOnly:
         return {
             ErrorCode::StoreFailed,
-            QStringLiteral("The store file %1 is read-only: no record can be added or deleted.").arg(m_path)};
+            QStringLiteral("The store file %1 is read-only: no record can be added or deleted.").arg(path)};
     case SqliteFull:
         return {ErrorCode::StoreFull,
-                QStringLiteral("The disk that holds the store file %1 is full: %2").arg(m_path, detail)};
+                QStringLiteral("The disk that holds the store file %1 is full: %2").arg(path, detail)};
     case SqliteBusy:
     case SqliteLocked:
         return {ErrorCode::StoreBusy,
-                QStringLiteral("The store file %1 is locked by another program: %2").arg(m_path, detail)};
+                QStringLiteral("The store file %1 is locked by another program: %2").arg(path, detail)};
     default:
-        return {ErrorCode::StoreFailed, QStringLiteral("Store file %1: %2").arg(m_path, detail)};
+        return {ErrorCode::StoreFailed, QStringLiteral("Store file %1: %2").arg(path, detail)};
     }
 }

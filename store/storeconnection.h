@@ -56,7 +56,13 @@ private:
 // only) without ever creating it.
 QString storeUri(const QString &path, StoreConnection::Access access = StoreConnection::Access::ReadWrite);
 
-// Quotes an identifier for SQL ("Sr No" -> "\"Sr No\"").
+namespace qf {
+// The station's error for SQLite's result code (primary or extended) on the
+// store file at path; detail is SQLite's message.
+Error storeError(const QString &path, int sqliteCode, const QString &detail);
+} // namespace qf
+
+// Quotes an identifier for SQL (my field -> "my field").
 QString quotedName(const QString &name);
 // Quotes a text as an SQL string literal (it's -> 'it''s').
 QString quotedText(const QString &text);

@@ -42,7 +42,7 @@ void rollBack(LogDatabase &database)
     }
 }
 
-// Whether "Sr No" is the table's INTEGER PRIMARY KEY, that is its rowid.
+// Whether the serial number is the table's INTEGER PRIMARY KEY, that is its rowid.
 bool serialIsRowid(const StoreConnection &connection)
 {
     QSqlQuery info = connection.exec(QStringLiteral("PRAGMA table_info(log)"));
@@ -64,7 +64,7 @@ bool serialIsRowid(const StoreConnection &connection)
 void listAndAppend(const QString &path)
 {
     const std::unique_ptr<LogDatabase> database = LogDatabase::OpenDatabase(path);
-    const std::shared_ptr<LogRecordset> records = database->OpenRecordset(QStringLiteral("log"));
+    const std::shared_ptr<LogRecordset> records = database->OpenRecordset(qf::schema::LogTable);
     const qint64 count = records->RecordCount();
     records->ReadRows(0, count);
     database->Execute(QStringLiteral("BEGIN IMMEDIATE"));
@@ -138,11 +138,7 @@ CreateResult createStore(const QString &path)
     file.close();
     try {
         StoreConnection connection(path);
-        connection
-            .exec(
-                QStringLiteral("CREATE TABLE log (\"Sr No\" TEXT, TimeAndDate TEXT, Temp1 REAL, Temp2 REAL, "
-                               "Temp3 REAL, Temp4 REAL)"))
-            .finish();
+        connection.exec(qf::schema::CreateLogTable).finish();
         rebuildRecordCount(connection);
         connection.scalar(QStringLiteral("PRAGMA journal_mode=WAL"));
     } catch (const StationError &) {
@@ -155,10 +151,10 @@ CreateResult createStore(const QString &path)
 void fillStore(const QString &path, qint64 count, const std::function<void(qint64)> &progress)
 {
     StoreConnection connection(path);
-    checkLogTable(connection, QStringLiteral("log"));
+    checkLogTable(connection, qf::schema::LogTable);
     connection.scalar(QStringLiteral("PRAGMA journal_mode=WAL"));
 
-    const qint64 first = readLogExtent(connection, QStringLiteral("log"), QStringLiteral("rowid")).count + 1;
+    const qint64 first = readLogExtent(connection, qf::schema::LogTable, QStringLiteral("rowid")).count + 1;
     // Local wall-clock seconds, so that datetime(..., 'unixepoch') gives local time.
     const QDateTime now = QDateTime::currentDateTime();
     const qint64 localNow = now.toSecsSinceEpoch() + now.offsetFromUtc();
@@ -194,7 +190,7 @@ void fillStore(const QString &path, qint64 count, const std::function<void(qint6
 void exportStore(const QString &path, QIODevice &out)
 {
     StoreConnection connection(path);
-    checkLogTable(connection, QStringLiteral("log"));
+    checkLogTable(connection, qf::schema::LogTable);
 
     QByteArray buffer;
     buffer.reserve(ExportBuffer * 2);
@@ -253,16 +249,17 @@ QStringList checkStore(const QString &path)
     }
     integrity.finish();
     try {
-        checkLogTable(connection, QStringLiteral("log"));
+        checkLogTable(connection, qf::schema::LogTable);
     } catch (const StationError &e) {
         problems.append(e.error().description);
         return problems;
     }
     problems += checkRecordCount(connection); // before the station's open below rebuilds a stale one
     if (serialIsRowid(connection)) {
-        problems.append(QStringLiteral("Field 'Sr No' is the INTEGER PRIMARY KEY of table 'log': the station "
+        problems.append(QStringLiteral("Field '%1' is the INTEGER PRIMARY KEY of table '%2': the station "
                                        "numbers records by their row in the grid, and cannot append a record "
-                                       "numbered like one the table holds"));
+                                       "numbered like one the table holds")
+                            .arg(qf::schema::fieldName(qf::schema::Field::SrNo), qf::schema::LogTable));
     }
     try {
         listAndAppend(path);
@@ -279,7 +276,7 @@ void backupStore(const QString &path, const QString &dest)
         throw StationError(ErrorCode::StoreFailed,
                            QStringLiteral("The backup file %1 exists already").arg(dest));
     StoreConnection connection(path);
-    checkLogTable(connection, QStringLiteral("log"));
+    checkLogTable(connection, qf::schema::LogTable);
     // One read transaction: the copy is the store as of one moment.
     connection.exec(QStringLiteral("VACUUM INTO ") + quotedText(QFileInfo(dest).absoluteFilePath())).finish();
 }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "store/recordschema.h"
+
 #include <QIODevice>
 #include <QString>
 #include <QStringList>
@@ -11,7 +13,7 @@
 // synthetic records, exporting and checking it. Errors are StationErrors.
 
 // The store's file name in an application directory.
-inline constexpr QLatin1String storeFileName("velk.mdb");
+inline constexpr QLatin1String storeFileName = qf::schema::StoreFileName;
 
 // The store file of an application directory.
 QString storeFilePath(const QString &dir);

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "store/recordschema.h"
+
 #include <QtGlobal>
 
 #include <array>
@@ -7,7 +9,7 @@
 #include <limits>
 #include <vector>
 
-inline constexpr int SensorCount = 4;
+inline constexpr int SensorCount = qf::schema::SensorCount;
 // A value the store keeps as null: a gap in the plot.
 inline constexpr float NoValue = std::numeric_limits<float>::quiet_NaN();
 
