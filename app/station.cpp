@@ -156,7 +156,7 @@ void Station::bindLinkButtons()
     const auto bind = [this](QAbstractButton *pressed, QAbstractButton *next, std::function<void()> handler) {
         connect(pressed, &QAbstractButton::clicked, this,
                 [this, pressed, next, handler = std::move(handler)] {
-                    const bool focused = pressed->hasFocus();
+                    const bool focused = pressed->window()->focusWidget() == pressed; // active or not
                     run(handler);
                     if (focused && next->isEnabled())
                         next->setFocus(Qt::TabFocusReason);

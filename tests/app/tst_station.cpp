@@ -245,6 +245,13 @@ private Q_SLOTS:
             QCOMPARE(rig.focused(), focus);
         }
         QCOMPARE(rig.enabled(), "stopcmd");
+        // Clicked in a window that is not the active one (no window manager).
+        QWidget other;
+        other.show();
+        other.activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&other));
+        rig.click("stopcmd");
+        QCOMPARE(rig.form.focusWidget()->objectName(), "Start");
         QVERIFY(!rig.endedWith);
     }
 
