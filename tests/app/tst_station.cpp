@@ -238,20 +238,18 @@ private Q_SLOTS:
         Rig rig;
         for (int tabs = 0; tabs < 12 && rig.focused() != "Start"; ++tabs)
             rig.press(Qt::Key_Tab);
-        for (const auto &[key, focus] :
-             {std::pair{Qt::Key_Space, "stopcmd"}, std::pair{Qt::Key_Return, "Start"},
-              std::pair{Qt::Key_Return, "stopcmd"}}) {
-            rig.press(key);
-            QCOMPARE(rig.focused(), focus);
-        }
-        QCOMPARE(rig.enabled(), "stopcmd");
+        rig.press(Qt::Key_Space);
+        QCOMPARE(rig.focused(), "stopcmd");
+        rig.press(Qt::Key_Return);
+        QCOMPARE(rig.focused(), "Start");
         // Clicked in a window that is not the active one (no window manager).
         QWidget other;
         other.show();
         other.activateWindow();
         QVERIFY(QTest::qWaitForWindowActive(&other));
-        rig.click("stopcmd");
-        QCOMPARE(rig.form.focusWidget()->objectName(), "Start");
+        rig.click("Start");
+        QCOMPARE(rig.form.focusWidget()->objectName(), "stopcmd");
+        QCOMPARE(rig.enabled(), "stopcmd");
         QVERIFY(!rig.endedWith);
     }
 
