@@ -242,7 +242,7 @@ private slots:
         s.log.setBusyIndicator([&](bool) { stored.wait(int(StoreRetry::RetryInterval.count()) * 3 / 2); });
         s.boxes.answerNext(MsgAnswer::Yes);
         s.log.Command1_Click();
-        QCOMPARE(stored.size(), 1);
+        QTRY_COMPARE(stored.size(), 1);
         QCOMPARE(store.column("SELECT \"Sr No\" FROM log"), QStringList{"1"});
         QCOMPARE(s.total(), "Total Records: 1");
     }
