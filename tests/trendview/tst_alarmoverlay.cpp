@@ -61,9 +61,11 @@ private slots:
         AlarmSpans made;
         for (const QString &event : events.split(u' ')) {
             const QStringList parts = event.section(u'@', 0, 0).split(u':');
-            made.take({0, RealTime(std::chrono::seconds(event.section(u'@', 1).toInt())),
-                       AlarmId{parts[0].toInt(), *alarmKindFromText(parts[1])},
-                       *alarmEventFromText(parts[2])});
+            AlarmEvent taken;
+            taken.time = RealTime(std::chrono::seconds(event.section(u'@', 1).toInt()));
+            taken.alarm = AlarmId{parts[0].toInt(), *alarmKindFromText(parts[1])};
+            taken.kind = *alarmEventFromText(parts[2]);
+            made.take(taken);
         }
         QStringList texts;
         for (const AlarmSpan &span : made.spans())
@@ -84,7 +86,10 @@ private slots:
         QTemporaryDir dir;
         const QString iniPath = limitsFilePath(dir.path());
         AlarmLimits limits = AlarmLimits::defaults();
-        limits.sensor(2) = {QStringLiteral("Feed"), QStringLiteral("bar"), 90, 80};
+        limits.sensor(2).name = QStringLiteral("Feed");
+        limits.sensor(2).unit = QStringLiteral("bar");
+        limits.sensor(2).highHigh = 90;
+        limits.sensor(2).high = 80;
         limits.sensor(4).lowLow = -5;
         writeLimitsFile(iniPath, limits);
         TrendData data;
