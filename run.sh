@@ -57,11 +57,15 @@ fi
 # The trend viewer opens beside the window and follows the records as they
 # are logged; the alarm service runs beside them (its lines on this
 # terminal, limits in quillfern.ini). Both stop when the window closes.
+# Programs started with & by a shell ignore Ctrl-C, so the shell passes it
+# on: Ctrl-C (or SIGTERM, SIGHUP) stops the window and both of them too.
 qf_say "opening the trend viewer beside the window, the alarm service beside both"
 "${display_wrap[@]}" bash -c '
+    stop() { kill "$window" "$trend" "$alarms" 2>/dev/null; }
+    trap stop INT TERM HUP
     "$0/quillfern" & window=$!
     "$0/quillfern-trend" "$0" & trend=$!
     "$0/quillfern-alarms" "$0" & alarms=$!
     wait "$window"; status=$?
-    kill "$trend" "$alarms" 2>/dev/null; wait "$trend" "$alarms" 2>/dev/null
+    stop; wait
     exit "$status"' "$bin"
