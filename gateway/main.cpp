@@ -30,7 +30,7 @@ namespace {
 
 using namespace qf;
 
-enum ExitStatus { Stopped = 0, StoreFault = 1, Refused = 2 };
+enum class ExitStatus { Stopped = 0, StoreFault = 1, Refused = 2 };
 
 constexpr QLatin1String Usage("usage: quillfern-gateway --station NAME [--mqtt URL] [--modbus ADDRESS:PORT] "
                               "[--stale-after SECONDS] [DIR]");
@@ -137,7 +137,7 @@ GatewaySettings parseOptions(const QCoreApplication &app)
     if (!parser.parse(app.arguments()))
         throw BadArguments{parser.errorText()};
     if (parser.isSet(QStringLiteral("help")))
-        parser.showHelp(Stopped);
+        parser.showHelp(int(ExitStatus::Stopped));
     if (!parser.isSet(mqtt) && !parser.isSet(modbus))
         throw BadArguments{QStringLiteral("give --mqtt, --modbus or both")};
     if (!isTopicLevel(parser.value(station)))
@@ -189,19 +189,19 @@ int main(int argc, char *argv[])
     } catch (const BadArguments &bad) {
         say(bad.message);
         say(Usage);
-        return Refused;
+        return int(ExitStatus::Refused);
     }
     MqttLibrary mqttLibrary;
     try {
         Gateway gateway(settings, say);
         gateway.run(stopFd);
         say(QStringLiteral("stopped on request"));
-        return Stopped;
+        return int(ExitStatus::Stopped);
     } catch (const StationError &e) {
         say(QStringLiteral("error %1: %2").arg(e.error().number).arg(e.error().description));
-        return StoreFault;
+        return int(ExitStatus::StoreFault);
     } catch (const GatewayRefused &e) {
         say(e.message());
-        return Refused;
+        return int(ExitStatus::Refused);
     }
 }
