@@ -13,7 +13,10 @@ Form1::Form1(const GridFactory &makeGrid, QWidget *parent) : QWidget(parent)
     m_controls = buildControls(*this, form1Design(), form1Controls(), makeGrid);
     // The control with tab index 0 has the focus at first display, although
     // it lies below the visible area.
-    control(QStringLiteral("Text3"))->setFocus();
+    for (const ControlDesign &design : form1Controls()) {
+        if (design.tabIndex == 0)
+            control(QString::fromUtf8(design.name))->setFocus();
+    }
 }
 
 void Form1::closeEvent(QCloseEvent *event)

@@ -38,7 +38,7 @@ int main(int argc, char *argv[])
     Station station(comm, appDir, boxes, report, endProcess);
     boxes.setOwner(&station.form());
 
-    station.Form_Load();
+    station.startUp();
     station.form().show();
     return QApplication::exec();
 }

@@ -13,6 +13,8 @@
 
 #include <QObject>
 
+class QScrollBar;
+
 #include <functional>
 
 // The station: the window Form1 with everything it owns, that is the
@@ -27,11 +29,12 @@ public:
     Station(SerialComm &comm, const QString &appDir, MessageBoxes &boxes, ErrorReport &report,
             std::function<void(int)> endProcess);
 
-    // Start-up, before the window is first shown. False when a step failed
-    // (the error report has it).
-    bool Form_Load();
-    // EXIT: ends the program at once; the window's unload does not run.
-    void exit_Click();
+    // Start-up, before the window is first shown: the store opened, every
+    // record listed, STOP disabled, COM port 1 selected. False when a step
+    // failed (the error report has it).
+    bool startUp();
+    // EXIT: ends the program at once; closing the window's link does not run.
+    void exitAtOnce();
 
     Form1 &form() { return m_form; }
     RecordLog &log() { return m_log; }
@@ -47,9 +50,11 @@ private:
     void bindCaption(TextValue &value, const QString &control);
     void bindEnabled(FlagValue &flag, const QString &control);
     void bindClick(const QString &control, std::function<void()> handler);
-    void bindSelector();
-    void bindSerial();
+    void bindSelector(QScrollBar *selector);
     void bindStore();
+    // A receive event of the serial component: parsed, or held while a
+    // delete-all runs.
+    void receive();
     // Commits the completed frame; false while the store holds it. A fault
     // that does not pass closes the port first, so that nothing more is
     // acknowledged while its report is shown.
@@ -63,6 +68,7 @@ private:
 
     SerialComm &m_comm;
     ErrorReport &m_report;
+    QScrollBar *m_selector = nullptr; // the port selector's scroll bar
     std::function<void(int)> m_endProcess;
 
     LinkControl m_link;

@@ -16,15 +16,15 @@ bool StoreRetry::passes(const Error &error)
     return error.number == ErrorCode::StoreBusy || error.number == ErrorCode::StoreFull;
 }
 
-bool StoreRetry::commit(const std::array<QString, qf::schema::SensorCount> &label1)
+bool StoreRetry::commit(const std::array<QString, qf::schema::SensorCount> &sensorValues)
 {
     try {
-        m_log.commit(label1);
+        m_log.commit(sensorValues);
         return true;
     } catch (const StationError &e) {
         if (!passes(e.error()))
             throw;
-        m_label1 = label1;
+        m_sensorValues = sensorValues;
         hold(e.error());
         return false;
     }
@@ -51,7 +51,7 @@ void StoreRetry::hold(const Error &error)
 void StoreRetry::retry()
 {
     try {
-        m_log.commit(m_label1);
+        m_log.commit(m_sensorValues);
     } catch (const StationError &e) {
         if (passes(e.error()))
             return;

@@ -34,12 +34,12 @@ RelaySwitch::RelaySwitch(SerialComm &comm, std::function<int()> pollChannel, Mes
 {
 }
 
-void RelaySwitch::Command2_Click()
+void RelaySwitch::switchOn()
 {
     switchPort(true);
 }
 
-void RelaySwitch::Command3_Click()
+void RelaySwitch::switchOff()
 {
     switchPort(false);
 }

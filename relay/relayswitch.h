@@ -14,8 +14,10 @@ public:
     // receive event, 4 after).
     RelaySwitch(SerialComm &comm, std::function<int()> pollChannel, MessageBoxes &boxes);
 
-    void Command2_Click(); // ON
-    void Command3_Click(); // OFF
+    // ON: opens the link unless it is open, then sends the relay letter.
+    void switchOn();
+    // OFF: closes the link unless it is closed, then sends the relay letter.
+    void switchOff();
 
 private:
     // Both buttons: bring the port to the wanted state, show an error of

@@ -50,7 +50,7 @@ struct TimedParser {
         parser.setCommit([this] { ++commits; });
         QObject::connect(&comm, &SerialComm::OnComm, [this] {
             const auto start = threadCpu();
-            parser.MSComm1_OnComm();
+            parser.onReceive();
             cpu += threadCpu() - start;
             ++events;
         });

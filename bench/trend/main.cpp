@@ -152,7 +152,7 @@ void station(const QString &dir, std::chrono::milliseconds duration, std::vector
 {
     FakeMessageBoxes boxes;
     RecordLog log(dir, boxes);
-    log.setFlex();
+    log.openStore();
     const auto end = Clock::now() + duration;
     for (auto next = Clock::now(); next < end; next += FramePeriod) {
         std::this_thread::sleep_until(next);

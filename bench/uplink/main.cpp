@@ -159,8 +159,8 @@ void follow(const QString &conninfo, const QString &dir, std::chrono::seconds du
 {
     FakeMessageBoxes boxes;
     RecordLog log(dir, boxes);
-    log.setFlex();
-    log.fillGrid();
+    log.openStore();
+    log.listAllRecords();
     Central central(conninfo);
     std::vector<double> without = commitAtLineRate(log, duration, nullptr, nullptr);
     Uplink uplink(conninfo, dir);

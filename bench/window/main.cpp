@@ -86,7 +86,7 @@ int stationChild(const QString &appDir, int argc, char **argv)
     DefaultErrorReport report(boxes, stderr, endProcess);
     QtSerialComm comm(appDir);
     Station station(comm, appDir, boxes, report, endProcess);
-    if (!station.Form_Load())
+    if (!station.startUp())
         return 1;
     station.form().show();
     QTimer::singleShot(0, &station, [&] { station.form().control<QAbstractButton>("Start")->click(); });

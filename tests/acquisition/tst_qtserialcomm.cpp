@@ -40,10 +40,10 @@ struct Station {
     Station()
     {
         publish();
-        QObject::connect(&comm, &SerialComm::OnComm, &comm, [this] { parser.MSComm1_OnComm(); });
-        parser.setCommit([this] { commits << parser.label1Captions()[0] + parser.label1Captions()[3]; });
-        link.setVScroll3(1);
-        link.Start_Click();
+        QObject::connect(&comm, &SerialComm::OnComm, &comm, [this] { parser.onReceive(); });
+        parser.setCommit([this] { commits << parser.sensorValues()[0] + parser.sensorValues()[3]; });
+        link.selectPort(1);
+        link.start();
     }
     // A new device, named COM1.
     void publish() { name.emplace(dir.path(), 1, pty.emplace().slavePath()); }
@@ -148,18 +148,18 @@ private Q_SLOTS:
     {
         Station s;
         QVERIFY(s.send("N1,2"));
-        QTRY_COMPARE_WITH_TIMEOUT(s.parser.Text2().text(), "2", 2000);
-        s.link.stopcmd_Click();
-        s.link.Start_Click();
+        QTRY_COMPARE_WITH_TIMEOUT(s.parser.fieldText().text(), "2", 2000);
+        s.link.stop();
+        s.link.start();
         QVERIFY(s.send(",3,4,N5,6"));
-        QTRY_COMPARE_WITH_TIMEOUT(s.parser.Text2().text(), "6", 2000);
+        QTRY_COMPARE_WITH_TIMEOUT(s.parser.fieldText().text(), "6", 2000);
         s.vanish();
         QTRY_COMPARE_WITH_TIMEOUT(s.journal.size(), 1, 2000);
         QVERIFY2(s.journal[0].startsWith("COM1 lost: "), qPrintable(s.journal[0]));
         QCOMPARE(s.boxes.openNotices(), 1);
         const QString notice = s.boxes.shown().last().prompt;
         QVERIFY2(notice.startsWith("COM1: device lost"), qPrintable(notice));
-        QCOMPARE(s.parser.Label1(0).text(), "  5"); // the captions stay
+        QCOMPARE(s.parser.sensorValue(0).text(), "  5"); // the captions stay
         // The rest of a poll burst goes nowhere quietly.
         QVERIFY_THROWS_NO_EXCEPTION(s.comm.Output("c"));
 
@@ -179,7 +179,7 @@ private Q_SLOTS:
 
         s.vanish();
         QTRY_VERIFY_WITH_TIMEOUT(s.resume.retrying(), 2000);
-        s.link.stopcmd_Click();
+        s.link.stop();
         s.publish();
         QTRY_VERIFY_WITH_TIMEOUT(!s.resume.retrying(), ResumeMs);
         QVERIFY(!s.comm.PortOpen());

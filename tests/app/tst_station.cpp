@@ -35,7 +35,7 @@ struct Rig {
         store.create(records);
         if (prepare)
             prepare(store);
-        loaded = station.Form_Load();
+        loaded = station.startUp();
         form.show();
         comm.clearLog();
         station.log().setStoreWait(std::chrono::milliseconds(10));
@@ -178,7 +178,7 @@ private Q_SLOTS:
         QCOMPARE(rig.comm.waiting(), 1 + frame.size()); // the repeated comma still waits too
         QVERIFY(rig.comm.sent().isEmpty());
         QTRY_COMPARE(rig.text("totalrec"), "Total Records: 1");
-        QCOMPARE(rig.station.log().fg().TextMatrix(1, 5), "  8");
+        QCOMPARE(rig.station.log().grid().TextMatrix(1, 5), "  8");
         QVERIFY(rig.report.errors().isEmpty());
     }
 
@@ -253,7 +253,7 @@ private Q_SLOTS:
         FlexGridView *view = rig.view();
         const QFontMetrics metrics = view->fontMetrics();
         constexpr int col = 3;
-        rig.station.log().fg().setColAlignment(col, FlexGrid::AlignLeftTop);
+        rig.station.log().grid().setColAlignment(col, FlexGrid::AlignLeftTop);
         const QRect cell = view->visualRect(view->model()->index(0, col));
         // The longest start of the text that fits within margins and grid line.
         const int margin = view->style()->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, view) + 1;
@@ -264,7 +264,7 @@ private Q_SLOTS:
         const QRect compared(cell.topLeft(),
                              QSize(margin + metrics.horizontalAdvance(fits) - 2, cell.height()));
         const auto painted = [&](const QString &cellText) {
-            rig.station.log().fg().setTextMatrix(1, col, cellText);
+            rig.station.log().grid().setTextMatrix(1, col, cellText);
             return view->viewport()->grab(compared).toImage();
         };
         QCOMPARE(painted(text), painted(fits));
@@ -298,13 +298,13 @@ private Q_SLOTS:
         QTRY_COMPARE(rig.comm.waiting(), 0);
         QCOMPARE(rig.text("Text2").size(), 1024);
         rig.comm.receive(",2,3,4,");
-        QTRY_COMPARE(rig.station.log().fg().Rows(), int(records) + 3);
+        QTRY_COMPARE(rig.station.log().grid().Rows(), int(records) + 3);
         QApplication::processEvents();
         QTEST(painted.count > 0, "repainted");
         const QString raw = "  " + QString::fromLatin1(field.left(4096));
         auto *value = rig.form.control<QLabel>("Label1(0)");
         QCOMPARE(value->text(), raw);
-        QCOMPARE(rig.station.log().fg().TextMatrix(int(records) + 1, 2), raw);
+        QCOMPARE(rig.station.log().grid().TextMatrix(int(records) + 1, 2), raw);
         const QImage shown = value->grab().toImage();
         value->setTextFormat(Qt::PlainText);
         QCOMPARE(shown, value->grab().toImage());
@@ -346,12 +346,12 @@ private Q_SLOTS:
         FakeErrorReport report;
         QtSerialComm comm(appDir);
         Station station(comm, appDir, boxes, report, [](int) { QFAIL("the program ended"); });
-        QVERIFY(station.Form_Load());
+        QVERIFY(station.startUp());
         station.form().show();
         QTest::mouseClick(station.form().control<QAbstractButton>("Start"), Qt::LeftButton);
         const QByteArray frames("N25.3,26.1,24.8,0.52,N1,2,3,4,N7.5,8,9,10,");
         QVERIFY(device.send(frames));
-        QTRY_COMPARE_WITH_TIMEOUT(station.log().totalrec().text(), "Total Records: 3", realLineMs);
+        QTRY_COMPARE_WITH_TIMEOUT(station.log().total().text(), "Total Records: 3", realLineMs);
         QCOMPARE(station.form().control<QLabel>("Label1(0)")->text(), "  7.5");
         // Every character was answered by its own poll burst.
         QTRY_COMPARE_WITH_TIMEOUT(device.received(), QByteArray("bcde").repeated(frames.size()), realLineMs);

@@ -42,7 +42,7 @@ void ParserRun::event(int code)
     m_comm.clearLog();
     m_comm.raiseEvent(code); // sets the event code; nothing is connected
     try {
-        m_parser.MSComm1_OnComm();
+        m_parser.onReceive();
     } catch (const StationError &e) {
         return check(false, qPrintable("the handler raised: " + e.error().description));
     }
@@ -57,14 +57,14 @@ void ParserRun::event(int code)
 
 QByteArray ParserRun::labels() const
 {
-    const auto l = m_parser.label1Captions();
+    const auto l = m_parser.sensorValues();
     return QStringList(l.begin(), l.end()).join(u'|').toLatin1();
 }
 
 QString ParserRun::state()
 {
     const QString flags = QStringLiteral("%1|%2").arg(m_parser.frameStarted()).arg(m_parser.fieldIndex());
-    return m_parser.Text2().text() + '|' + m_parser.Text3().text() + '|' + flags;
+    return m_parser.fieldText().text() + '|' + m_parser.lastCharacter().text() + '|' + flags;
 }
 
 void ParserRun::check(bool held, const char *what)

@@ -31,7 +31,7 @@ public:
     QByteArray labels() const;
     // Each commit as the labels, "@" and the number of poll bursts sent before it.
     const QByteArrayList &commits() const { return m_commits; }
-    // Text2, Text3, frameStarted and fieldIndex, "|" between them.
+    // The field text, the last character, frameStarted and fieldIndex, "|" between them.
     QString state();
 
 private:

@@ -72,7 +72,7 @@ private Q_SLOTS:
         if (c.failure)
             (comm.*c.failure)(failure);
 
-        c.button == On ? relay.Command2_Click() : relay.Command3_Click();
+        c.button == On ? relay.switchOn() : relay.switchOff();
 
         QCOMPARE(comm.sent(), c.sent);
         QCOMPARE(comm.PortOpen(), bool(c.after));

@@ -53,7 +53,7 @@ private slots:
             QCOMPARE(store.records()->RecordCount(), stored.size());
             QCOMPARE(checkStore(store.path()), QStringList());
         }
-        qInfo("killed %d of %d times before delRec returned", killedWhileDeleting, Rounds);
+        qInfo("killed %d of %d times before deleteAllRecords returned", killedWhileDeleting, Rounds);
     }
 };
 

@@ -74,7 +74,7 @@ private slots:
         const QByteArray before = content();
         FakeMessageBoxes boxes;
         RecordLog log(store.dir(), boxes);
-        const QString refused = failure([&] { log.setFlex(); });
+        const QString refused = failure([&] { log.openStore(); });
         QVERIFY2(refused.startsWith(QString::number(number) + ' ') && refused.contains(store.path()) &&
                      refused.contains(named),
                  qPrintable(refused));
@@ -90,7 +90,7 @@ private slots:
         ListedLog first(store);
         FakeMessageBoxes boxes;
         RecordLog second(store.dir(), boxes);
-        const QString refused = failure([&] { second.setFlex(); });
+        const QString refused = failure([&] { second.openStore(); });
         QVERIFY2(refused.startsWith("3045 ") && refused.contains(QString("process %1").arg(::getpid())),
                  qPrintable(refused));
         first.log.commit(Frame);
@@ -108,8 +108,8 @@ private slots:
         createStore(path);
         FakeMessageBoxes boxes;
         RecordLog log(disk.dir.path(), boxes);
-        log.setFlex();
-        log.fillGrid();
+        log.openStore();
+        log.listAllRecords();
         char *text = nullptr;
         std::size_t size = 0;
         std::FILE *journal = ::open_memstream(&text, &size);

@@ -82,10 +82,10 @@ struct ListedLog {
     {
         if (now.isValid())
             log.setClock([now] { return now; });
-        log.setFlex();
-        log.fillGrid();
+        log.openStore();
+        log.listAllRecords();
     }
-    QString total() { return log.totalrec().text(); }
+    QString total() { return log.total().text(); }
     FakeMessageBoxes boxes;
     RecordLog log;
 };

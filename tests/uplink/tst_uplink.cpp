@@ -64,7 +64,7 @@ public:
             m_sent += storeRows();
             ++m_generation;
             m_log->boxes.answerNext(MsgAnswer::Yes);
-            m_log->log.Command1_Click();
+            m_log->log.confirmDeleteAll();
         } else if (step == "said")
             QTRY_VERIFY2_WITH_TIMEOUT(uplinkSaid(argument), qPrintable(m_stderr), CatchUpTimeoutMs);
         else if (step == "pause")
