@@ -10,7 +10,7 @@ DefaultErrorReport::DefaultErrorReport(MessageBoxes &boxes, std::FILE *stream,
 
 QString DefaultErrorReport::describe(const Error &error)
 {
-    return QStringLiteral("Error %1: %2").arg(error.number).arg(error.description);
+    return QStringLiteral("Error %1: %2").arg(error.number()).arg(error.description);
 }
 
 void DefaultErrorReport::report(const Error &error)

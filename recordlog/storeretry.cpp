@@ -13,7 +13,7 @@ StoreRetry::StoreRetry(RecordLog &log, MessageBoxes &boxes, std::FILE *journal)
 
 bool StoreRetry::passes(const Error &error)
 {
-    return error.number == ErrorCode::StoreBusy || error.number == ErrorCode::StoreFull;
+    return error.code == ErrorCode::StoreBusy || error.code == ErrorCode::StoreFull;
 }
 
 bool StoreRetry::commit(const std::array<QString, qf::schema::SensorCount> &sensorValues)
@@ -38,7 +38,7 @@ void StoreRetry::hold(const Error &error)
     m_timer.start();
     journal(
         QStringLiteral("cannot store records (error %1: %2); holding the frame and trying again every second")
-            .arg(error.number)
+            .arg(error.number())
             .arg(error.description));
     m_notice = m_boxes.openNotice(
         QStringLiteral(

@@ -130,7 +130,7 @@ int main(int argc, char *argv[])
         TrendFeed feed(storeFilePath(options.dir));
         return headless ? renderPicture(feed, options) : runWindow(feed);
     } catch (const StationError &e) {
-        const QString text = QStringLiteral("%1: %2").arg(e.error().number).arg(e.error().description);
+        const QString text = QStringLiteral("%1: %2").arg(e.error().number()).arg(e.error().description);
         std::fprintf(stderr, "quillfern-trend: %s\n", qPrintable(text));
         if (!headless)
             QMessageBox::critical(nullptr, QStringLiteral("Quillfern trend"), text);

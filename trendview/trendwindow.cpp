@@ -82,7 +82,7 @@ void TrendWindow::start()
             });
             m_feed.saveCache();
         } catch (const StationError &e) {
-            error = QStringLiteral("%1: %2").arg(e.error().number).arg(e.error().description);
+            error = QStringLiteral("%1: %2").arg(e.error().number()).arg(e.error().description);
         }
         QMetaObject::invokeMethod(
             this, [this, error] { finishLoading(error.isEmpty(), error); }, Qt::QueuedConnection);
@@ -127,7 +127,7 @@ void TrendWindow::poll()
             showCount();
         }
     } catch (const StationError &e) {
-        fail(QStringLiteral("%1: %2").arg(e.error().number).arg(e.error().description));
+        fail(QStringLiteral("%1: %2").arg(e.error().number()).arg(e.error().description));
     }
 }
 
@@ -184,6 +184,6 @@ void TrendWindow::exportVisible()
             throw StationError(ErrorCode::StoreFailed, QStringLiteral("Cannot write %1").arg(name));
     } catch (const StationError &e) {
         QMessageBox::warning(this, Caption,
-                             QStringLiteral("%1: %2").arg(e.error().number).arg(e.error().description));
+                             QStringLiteral("%1: %2").arg(e.error().number()).arg(e.error().description));
     }
 }

@@ -42,7 +42,7 @@ void Forwarder::run()
             enter(State::DatabaseDown,
                   QStringLiteral("PostgreSQL unavailable, retrying: %1").arg(e.message()));
         } catch (const StationError &e) {
-            if (e.error().number != ErrorCode::StoreBusy)
+            if (e.error().code != ErrorCode::StoreBusy)
                 throw;
             enter(State::StoreBusy, QStringLiteral("store busy, retrying: %1").arg(e.error().description));
         }

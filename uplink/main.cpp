@@ -104,7 +104,7 @@ int main(int argc, char *argv[])
         forwarder.run();
         return Stopped;
     } catch (const StationError &e) {
-        say(QStringLiteral("error %1: %2").arg(e.error().number).arg(e.error().description));
+        say(QStringLiteral("error %1: %2").arg(e.error().number()).arg(e.error().description));
         return StoreFault;
     } catch (const CentralError &e) {
         say(QStringLiteral("PostgreSQL refuses the uplink: %1").arg(e.message()));

@@ -64,7 +64,7 @@ private Q_SLOTS:
     void errors_data()
     {
         QTest::addColumn<Operation>("operation");
-        QTest::addColumn<int>("error");
+        QTest::addColumn<ErrorCode>("error");
         QTest::addColumn<QString>("description"); // how it begins
         const auto open = [](int port, const QString &settings = "9600,N,8,1") {
             return Operation([=](Bench &b) {
@@ -73,8 +73,8 @@ private Q_SLOTS:
                 b.comm.setPortOpen(true); // the line takes the settings
             });
         };
-        QTest::newRow("even, 7 bits, 2 stop, lower case") << open(1, "19200,e,7,2") << 0 << "";
-        QTest::newRow("1.5 stop bits") << open(1, "300,O,5,1.5") << 0 << "";
+        QTest::newRow("even, 7 bits, 2 stop, lower case") << open(1, "19200,e,7,2") << ErrorCode{} << "";
+        QTest::newRow("1.5 stop bits") << open(1, "300,O,5,1.5") << ErrorCode{} << "";
         for (const char *bad : {"", "9600,N,8", "9600,N,8,1,1", "fast,N,8,1", "0,N,8,1", "9600,X,8,1",
                                 "9600,N,9,1", "9600,N,8,3"})
             QTest::addRow("settings \"%s\"", bad)
@@ -110,7 +110,7 @@ private Q_SLOTS:
             error = e.error();
             QVERIFY(!b.comm.PortOpen()); // a failed open leaves the port closed
         }
-        QTEST(error.number, "error");
+        QTEST(error.code, "error");
         QVERIFY2(description.isEmpty() || error.description.startsWith(description),
                  qPrintable(error.description));
     }

@@ -194,7 +194,7 @@ private Q_SLOTS:
         QTRY_COMPARE(rig.boxes.openNotices(), 1);
         QVERIFY(QFile::remove(rig.store.path() + "-wal"));
         QTRY_COMPARE_WITH_TIMEOUT(rig.report.errors().size(), 1, 3000);
-        QCOMPARE(rig.report.errors().front().number, ErrorCode::StoreFailed);
+        QCOMPARE(rig.report.errors().front().code, ErrorCode::StoreFailed);
         QVERIFY(!rig.comm.PortOpen());
         QCOMPARE(rig.bursts(), 8);
         other = {};
@@ -325,7 +325,7 @@ private Q_SLOTS:
         rig.comm.receive("N1,2,3,4,");
         QTRY_COMPARE(rig.report.errors().size(), 1);
         const Error error = rig.report.errors().front();
-        QCOMPARE(error.number, ErrorCode::StoreFailed);
+        QCOMPARE(error.code, ErrorCode::StoreFailed);
         QVERIFY2(error.description.contains(rig.store.path()) && error.description.contains("read-only"),
                  qPrintable(error.description));
         QVERIFY(!rig.comm.PortOpen());

@@ -26,7 +26,7 @@ int main(int argc, char *argv[])
             std::printf("records %lld\n", static_cast<long long>(records));
         }
     } catch (const StationError &e) {
-        std::printf("error %d %s\n", e.error().number, e.what());
+        std::printf("error %d %s\n", e.error().number(), e.what());
     }
     return 0;
 }

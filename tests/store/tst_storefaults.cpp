@@ -16,7 +16,7 @@ QString failure(const std::function<void()> &step)
     try {
         step();
     } catch (const StationError &e) {
-        return QString::number(e.error().number) + ' ' + e.error().description;
+        return QString::number(e.error().number()) + ' ' + e.error().description;
     }
     return "no error";
 }
@@ -45,7 +45,7 @@ private slots:
     {
         // "sh:" and a shell command run in the application directory, or a statement
         QTest::addColumn<QString>("setup");
-        QTest::addColumn<int>("number");
+        QTest::addColumn<ErrorCode>("code");
         QTest::addColumn<QString>("named"); // what the description names besides the path
         QTest::newRow("FIFO") << "sh:mkfifo velk.mdb" << ErrorCode::StoreNotDatabase << "";
         QTest::newRow("8 GiB sparse") << "sh:truncate -s 8G velk.mdb" << ErrorCode::StoreNotDatabase << "";
@@ -58,7 +58,7 @@ private slots:
     void openErrors()
     {
         QFETCH(QString, setup);
-        QFETCH(int, number);
+        QFETCH(ErrorCode, code);
         QFETCH(QString, named);
         StoreFixture store;
         if (setup.startsWith(u"sh:"))
@@ -75,7 +75,7 @@ private slots:
         FakeMessageBoxes boxes;
         RecordLog log(store.dir(), boxes);
         const QString refused = failure([&] { log.openStore(); });
-        QVERIFY2(refused.startsWith(QString::number(number) + ' ') && refused.contains(store.path()) &&
+        QVERIFY2(refused.startsWith(QString::number(int(code)) + ' ') && refused.contains(store.path()) &&
                      refused.contains(named),
                  qPrintable(refused));
         QCOMPARE(content(), before);

@@ -78,7 +78,7 @@ private slots:
     void refusesWhatIsNoStore_data()
     {
         QTest::addColumn<QString>("setup"); // a statement, or "file:" and the file's raw content
-        QTest::addColumn<int>("number");
+        QTest::addColumn<ErrorCode>("error");
         QTest::newRow("missing") << "" << ErrorCode::StoreMissing;
         QTest::newRow("not a database") << "file:" + QString(4096, 'x') << ErrorCode::StoreNotDatabase;
         QTest::newRow("no table log") << "CREATE TABLE other (a)" << ErrorCode::TableMissing;
@@ -97,8 +97,8 @@ private slots:
         file.close();
         const auto [code, errors] = renderPng(store.dir(), store.dir() + "/t.png");
         QCOMPARE(code, 1);
-        QFETCH(int, number);
-        QVERIFY2(errors.contains(QByteArray::number(number) + ": "), errors.constData());
+        QFETCH(ErrorCode, error);
+        QVERIFY2(errors.contains(QByteArray::number(int(error)) + ": "), errors.constData());
     }
 
     void pictureShowsASpike()
