@@ -33,7 +33,7 @@ void LinkControl::start()
     } catch (const StationError &e) {
         // A port that cannot be opened is no reason to end the program: the
         // operator is told why and may pick another port.
-        m_boxes.msgBox(e.error().description, MsgStyle::OkOnly + MsgStyle::Exclamation);
+        m_boxes.msgBox(e.error().description, MsgStyle::OkOnly | MsgStyle::Exclamation);
         m_startEnabled.set(true);
         m_stopEnabled.set(false);
         m_selectorEnabled.set(true);

@@ -126,9 +126,9 @@ void RecordLog::listAllRecords()
 
 void RecordLog::confirmDeleteAll()
 {
-    const int answer = m_boxes.msgBox(
+    const MsgAnswer answer = m_boxes.msgBox(
         QStringLiteral("Continuing this will lead to all the data erased. Do you want to continue?"),
-        MsgStyle::YesNo + MsgStyle::Critical + MsgStyle::DefaultButton2, QStringLiteral("Confirmation Box"));
+        MsgStyle::YesNo | MsgStyle::Critical | MsgStyle::DefaultButton2, QStringLiteral("Confirmation Box"));
     if (answer == MsgAnswer::Yes)
         deleteAllRecords();
 }

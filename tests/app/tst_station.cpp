@@ -134,7 +134,7 @@ private Q_SLOTS:
         rig.comm.failNextOpen(missing);
         rig.click("Start");
         QCOMPARE(rig.boxes.shown(),
-                 (Boxes{{missing.description, MsgStyle::OkOnly + MsgStyle::Exclamation, {}}}));
+                 (Boxes{{missing.description, MsgStyle::OkOnly | MsgStyle::Exclamation, {}}}));
         QCOMPARE(rig.enabled(), "Start VScroll3");
         rig.click("Start");
         const Error loss{ErrorCode::DeviceLost, "COM1: the device is gone"};

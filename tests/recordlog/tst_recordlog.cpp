@@ -73,7 +73,7 @@ private slots:
         QCOMPARE(store.column("SELECT \"Sr No\" FROM log ORDER BY rowid"), (QStringList{"1", "2", "3"}));
 
         const QStringList listed = gridText(grid);
-        for (const int answer : {MsgAnswer::No, MsgAnswer::Yes}) {
+        for (const MsgAnswer answer : {MsgAnswer::No, MsgAnswer::Yes}) {
             s.boxes.answerNext(answer);
             s.log.confirmDeleteAll();
             const bool yes = answer == MsgAnswer::Yes;
@@ -87,7 +87,7 @@ private slots:
             }
         }
         const QString prompt = "Continuing this will lead to all the data erased. Do you want to continue?";
-        const int style = MsgStyle::YesNo | MsgStyle::Critical | MsgStyle::DefaultButton2;
+        const MsgStyles style = MsgStyle::YesNo | MsgStyle::Critical | MsgStyle::DefaultButton2;
         QCOMPARE(s.boxes.shown(), Boxes(2, {prompt, style, "Confirmation Box"}));
         QCOMPARE(checkStore(store.path()), QStringList());
         QCOMPARE(store.column(schema), before); // table log kept, count rebuilt alike
