@@ -90,7 +90,7 @@ void RecordLog::openStore()
         guardFirstOpen();
     m_database = LogDatabase::OpenDatabase(storePath());
     watchStoreFiles();
-    m_recordset = m_database->OpenRecordset(qf::schema::LogTable, dbOpenDynaset);
+    m_recordset = m_database->OpenRecordset();
     // The grid follows the fresh record set: a record committed through it
     // shows from the store once the grid lets go of the row's written texts.
     m_grid.followRecords(std::make_shared<LogListing>(m_recordset, 0));
@@ -171,7 +171,7 @@ void RecordLog::commit(const std::array<QString, qf::schema::SensorCount> &senso
             .Item(qf::schema::FieldNames.at(std::size_t(qf::schema::sensorField(k))))
             .setValue(value ? QVariant(*value) : QVariant());
     }
-    rs.Update(dbUpdateRegular, false);
+    rs.Update();
     // Each record goes on into the store file at once, so that the
     // write-ahead log holds next to nothing that another program could cut.
     checkpoint(QStringLiteral("PASSIVE"));

@@ -64,7 +64,7 @@ bool serialIsRowid(const StoreConnection &connection)
 void listAndAppend(const QString &path)
 {
     const std::unique_ptr<LogDatabase> database = LogDatabase::OpenDatabase(path);
-    const std::shared_ptr<LogRecordset> records = database->OpenRecordset(qf::schema::LogTable);
+    const std::shared_ptr<LogRecordset> records = database->OpenRecordset();
     const qint64 count = records->RecordCount();
     records->ReadRows(0, count);
     database->Execute(QStringLiteral("BEGIN IMMEDIATE"));

@@ -96,7 +96,7 @@ private slots:
         first.log.commit(Frame);
         const QString copy = QDir(store.dir()).filePath("copy.mdb");
         backupStore(store.path(), copy);
-        QCOMPARE(LogDatabase::OpenDatabase(copy)->OpenRecordset("log")->RecordCount(), 11);
+        QCOMPARE(LogDatabase::OpenDatabase(copy)->OpenRecordset()->RecordCount(), 11);
     }
 
     void fullDisk()
@@ -169,7 +169,7 @@ private slots:
         QCOMPARE(found.size(), 1);
         const QString path = QDir(store.dir()).filePath(found.front());
         QCOMPARE(checkStore(path), QStringList());
-        QTEST(int(LogDatabase::OpenDatabase(path)->OpenRecordset("log")->RecordCount()), "kept");
+        QTEST(int(LogDatabase::OpenDatabase(path)->OpenRecordset()->RecordCount()), "kept");
     }
 };
 

@@ -33,7 +33,7 @@ public:
             fillStore(path(), count);
     }
     // The station's record set over the store.
-    auto records() const { return LogDatabase::OpenDatabase(path())->OpenRecordset("log"); }
+    auto records() const { return LogDatabase::OpenDatabase(path())->OpenRecordset(); }
 
     // A connection of its own to the store file, open (creating the file if
     // need be); the caller removes it.
