@@ -24,7 +24,7 @@ std::array<QString, 4> FrameParser::sensorValues() const
 
 void FrameParser::onReceive()
 {
-    if (m_comm.CommEvent() != SerialComm::ComEvReceive)
+    if (m_comm.CommEvent() != SerialComm::EventCode::Receive)
         return;
     if (m_holding)
         return; // the characters wait in the component until the frame is stored

@@ -164,7 +164,7 @@ void QtSerialComm::openPath(const QString &path)
     m_opening = false;
     lockDevice(path);
 
-    m_commEvent = 0;
+    m_commEvent = EventCode::None;
     if (m_port.bytesAvailable() > 0)
         m_receiveEvents.schedule();
 }

@@ -107,7 +107,7 @@ void RecordLog::layOutGrid()
         m_grid.setRow(0);
         m_grid.setCol(c);
         m_grid.setCellFontBold(true);
-        m_grid.setColAlignment(c, FlexGrid::AlignCenterTop);
+        m_grid.setColAlignment(c, FlexGrid::Alignment::CenterTop);
     }
 }
 

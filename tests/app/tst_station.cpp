@@ -253,7 +253,7 @@ private Q_SLOTS:
         FlexGridView *view = rig.view();
         const QFontMetrics metrics = view->fontMetrics();
         constexpr int col = 3;
-        rig.station.log().grid().setColAlignment(col, FlexGrid::AlignLeftTop);
+        rig.station.log().grid().setColAlignment(col, FlexGrid::Alignment::LeftTop);
         const QRect cell = view->visualRect(view->model()->index(0, col));
         // The longest start of the text that fits within margins and grid line.
         const int margin = view->style()->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, view) + 1;

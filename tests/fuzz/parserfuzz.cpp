@@ -22,7 +22,7 @@ ParserRun::ParserRun(QByteArrayView script)
             if (x == Deliver || x == Escape)
                 m_comm.receive(QByteArray(1, x));
             else
-                event(std::uint8_t(x) % 8);
+                event(SerialComm::EventCode(std::uint8_t(x) % 8));
         } else {
             m_comm.receive(QByteArray(1, c));
         }
@@ -33,10 +33,10 @@ ParserRun::ParserRun(QByteArrayView script)
 void ParserRun::deliverAll()
 {
     while (m_error.isEmpty() && m_comm.waiting() > 0)
-        event(SerialComm::ComEvReceive);
+        event(SerialComm::EventCode::Receive);
 }
 
-void ParserRun::event(int code)
+void ParserRun::event(SerialComm::EventCode code)
 {
     const QString before = state() + labels();
     m_comm.clearLog();
@@ -47,7 +47,7 @@ void ParserRun::event(int code)
         return check(false, qPrintable("the handler raised: " + e.error().description));
     }
     const qsizetype reads = m_comm.log().count(QStringLiteral("Input?"));
-    if (code != SerialComm::ComEvReceive)
+    if (code != SerialComm::EventCode::Receive)
         return check(state() + labels() == before && m_comm.sent().isEmpty() && reads == 0,
                      "another event was not ignored");
     check(reads == 1 && m_comm.sent() == "bcde", "not one read and one poll burst bcde");

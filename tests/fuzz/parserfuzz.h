@@ -36,7 +36,7 @@ public:
 
 private:
     void deliverAll();
-    void event(int code);
+    void event(SerialComm::EventCode code);
     void check(bool held, const char *what);
 
     FakeSerialComm m_comm;

@@ -88,7 +88,7 @@ void FakeSerialComm::receive(const QByteArray &bytes)
     m_receiveEvents.schedule();
 }
 
-void FakeSerialComm::raiseEvent(int code)
+void FakeSerialComm::raiseEvent(EventCode code)
 {
     m_commEvent = code;
     Q_EMIT OnComm();
