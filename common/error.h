@@ -29,6 +29,8 @@ enum class ErrorCode : int {
     StoreInUse = 3045,       // another station (or the store tool) works on the store
     // Record grid
     GridOutOfRange = 381, // a grid row, column or row count outside the grid
+    // Alarm service
+    LimitsInvalid = 9101, // quillfern.ini holds a line or value that is not a limit
 };
 
 // The one error type of the station: a code and a description. Handlers
