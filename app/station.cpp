@@ -107,10 +107,10 @@ void Station::bindControls()
     bindEnabled(m_link.stopEnabled(), QStringLiteral("stopcmd"));
     bindEnabled(m_link.selectorEnabled(), QStringLiteral("VScroll3"));
 
-    // Start_Click: START opens the COM port shown beside "COM:".
-    bindClick(QStringLiteral("Start"), [this] { m_link.start(); });
-    // stopcmd_Click: STOP closes it.
-    bindClick(QStringLiteral("stopcmd"), [this] { m_link.stop(); });
+    // Start_Click: START opens the COM port shown beside "COM:"; stopcmd_Click:
+    // STOP closes it. Each hands the keyboard focus to the other.
+    bindLinkButtons(designed<QAbstractButton>(m_form, QStringLiteral("Start")),
+                    designed<QAbstractButton>(m_form, QStringLiteral("stopcmd")));
     // exit_Click: EXIT ends the program at once.
     bindClick(QStringLiteral("exit"), [this] { exitAtOnce(); });
     // Command1_Click: "Delete all Records" asks, then empties the store and the grid.
@@ -161,6 +161,23 @@ void Station::bindClick(const QString &control, std::function<void()> handler)
 {
     connect(designed<QAbstractButton>(m_form, control), &QAbstractButton::clicked, this,
             [this, handler = std::move(handler)] { run(handler); });
+}
+
+void Station::bindLinkButtons(QAbstractButton *start, QAbstractButton *stop)
+{
+    // The button pressed is disabled before the other is enabled, so the
+    // focus would move on to EXIT, which the next Return or Space would press.
+    const auto bind = [this](QAbstractButton *pressed, QAbstractButton *next, std::function<void()> handler) {
+        connect(pressed, &QAbstractButton::clicked, this,
+                [this, pressed, next, handler = std::move(handler)] {
+                    const bool focused = pressed->window()->focusWidget() == pressed; // active or not
+                    run(handler);
+                    if (focused && next->isEnabled())
+                        next->setFocus(Qt::TabFocusReason);
+                });
+    };
+    bind(start, stop, [this] { m_link.start(); });
+    bind(stop, start, [this] { m_link.stop(); });
 }
 
 void Station::bindSelector(QScrollBar *selector)

@@ -13,6 +13,7 @@
 
 #include <QObject>
 
+class QAbstractButton;
 class QScrollBar;
 
 #include <functional>
@@ -50,6 +51,8 @@ private:
     void bindCaption(TextValue &value, const QString &control);
     void bindEnabled(FlagValue &flag, const QString &control);
     void bindClick(const QString &control, std::function<void()> handler);
+    // START and STOP, which hand the keyboard focus to each other.
+    void bindLinkButtons(QAbstractButton *start, QAbstractButton *stop);
     void bindSelector(QScrollBar *selector);
     void bindStore();
     // A receive event of the serial component: parsed, or held while a

@@ -46,6 +46,12 @@ struct Error {
     bool operator==(const Error &) const = default;
 };
 
+// The error as the operator reads it: "Error 8005: " and its description.
+inline QString errorText(const Error &error)
+{
+    return QStringLiteral("Error %1: %2").arg(error.number()).arg(error.description);
+}
+
 class StationError : public std::exception {
 public:
     explicit StationError(Error error) : m_error(std::move(error)), m_what(m_error.description.toUtf8()) {}

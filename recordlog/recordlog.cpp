@@ -136,10 +136,10 @@ void RecordLog::confirmDeleteAll()
 void RecordLog::deleteAllRecords()
 {
     database(); // the store is open
-    {
-        const DeletingScope deleting(*this);
-        runOffThread([path = storePath()] { ::deleteAllRecords(StoreConnection(path)); });
-    }
+    // Deleting lasts until the store is reopened: a record stored meanwhile
+    // would go through the old record set and stay out of the grid.
+    const DeletingScope deleting(*this);
+    runOffThread([path = storePath()] { ::deleteAllRecords(StoreConnection(path)); });
     m_grid.Clear();
     m_grid.setRows(2);
     openStore();
@@ -154,15 +154,17 @@ void RecordLog::commit(const std::array<QString, qf::schema::SensorCount> &senso
         throw StationError(ErrorCode::Overflow, QStringLiteral("Overflow"));
 
     const int r = m_grid.Rows() - 1;
+    // One reading of the clock: the grid shows the time that is stored.
+    const QDateTime now = m_clock();
     m_grid.setTextMatrix(r, 0, QString::number(r));
-    m_grid.setTextMatrix(r, 1, dateTimeText(m_clock()));
+    m_grid.setTextMatrix(r, 1, dateTimeText(now));
     for (int k = 0; k < TempCols; ++k)
         m_grid.setTextMatrix(r, FirstTempCol + k, sensorValues.at(k));
     m_total.setText(totalText(r));
 
     rs.AddNew();
     rs.Fields().Item(qf::schema::fieldName(Field::SrNo)).setValue(QString::number(r));
-    rs.Fields().Item(qf::schema::fieldName(Field::TimeAndDate)).setValue(m_clock());
+    rs.Fields().Item(qf::schema::fieldName(Field::TimeAndDate)).setValue(now);
     for (int k = 0; k < TempCols; ++k) {
         // A number too large for a double (line noise) is stored as null,
         // so that the rest of the frame is kept; the grid shows the text.

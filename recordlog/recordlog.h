@@ -31,8 +31,9 @@ public:
     // the total.
     void listAllRecords();
     // Deletes all records on a thread of its own, with its own connection to
-    // the store; meanwhile the window stays painted, takes no input and
-    // shows the busy indicator, and deleting() is true.
+    // the store, then empties the grid and reopens the store; meanwhile the
+    // window stays painted, takes no input and shows the busy indicator, and
+    // deleting() is true: nothing may be committed.
     void deleteAllRecords();
     // Asks the operator to confirm, and deletes all records on Yes.
     void confirmDeleteAll();

@@ -30,7 +30,7 @@ void RecordLog::guardFirstOpen()
 void RecordLog::watchStoreFiles()
 {
     database().Execute(QStringLiteral("PRAGMA journal_size_limit=%1").arg(JournalSizeLimit));
-    m_files.emplace(storePath());
+    m_files.emplace(storePath(), database().writingConnection());
 }
 
 void RecordLog::setStoreWait(std::chrono::milliseconds wait)

@@ -10,6 +10,7 @@
 #include "store/storetext.h"
 #include "trend/trendfeed.h"
 #include "trend/trendplotdata.h"
+#include "trendview/alarmoverlay.h"
 #include "trendview/trendplot.h"
 #include "trendview/trendwindow.h"
 
@@ -55,6 +56,8 @@ int renderPicture(TrendFeed &feed, const Options &options)
     feed.load();
     feed.saveCache();
     TrendPlot plot(feed.data());
+    qf::AlarmWatch alarms(feed.store().path());
+    qf::AlarmOverlay overlay(plot, alarms);
     auto [from, to] = wholeRange(feed.data());
     if (!options.from.isEmpty()) {
         const auto moment = parseMoment(options.from);

@@ -28,6 +28,8 @@ TrendWindow::TrendWindow(TrendFeed &feed, QWidget *parent)
     setWindowTitle(Caption);
     setCentralWidget(m_plot);
     setUpMenus();
+    m_alarms = new qf::TrendAlarms(*this, *m_plot, feed.store().path());
+    m_record->setTextFormat(Qt::PlainText); // the store's texts and the sensors' names
     statusBar()->addWidget(m_record, 1);
     statusBar()->addPermanentWidget(m_count);
     statusBar()->addPermanentWidget(m_progress);
@@ -143,9 +145,8 @@ void TrendWindow::showRecord(qsizetype index)
     try {
         const QStringList texts = m_feed.store().recordTexts(m_feed.data().rowid(index));
         if (texts.size() == SensorCount + 2)
-            m_record->setText(
-                QStringLiteral("Sr No %1   %2   Sensor1 %3   Sensor2 %4   Sensor3 %5   Sensor4 %6")
-                    .arg(texts[0], texts[1], texts[2], texts[3], texts[4], texts[5]));
+            m_record->setText(QStringLiteral("Sr No %1   %2   %3")
+                                  .arg(texts[0], texts[1], m_alarms->valuesText(texts.mid(2))));
     } catch (const StationError &) {
         m_record->clear(); // the record went away (a delete-all): the next poll starts again
     }
