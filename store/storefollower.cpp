@@ -58,6 +58,8 @@ std::optional<double> columnValue(sqlite3_stmt *statement, int column)
         return sqlite3_column_double(statement, column);
     case SQLITE_TEXT: {
         const auto *text = reinterpret_cast<const char *>(sqlite3_column_text(statement, column));
+        if (!text)
+            return std::nullopt;
         const char *end = text + sqlite3_column_bytes(statement, column);
         double value = 0;
         const auto [stop, error] = std::from_chars(text, end, value);
@@ -101,16 +103,24 @@ bool mayAccess(const QString &path, int mode)
     return ::faccessat(AT_FDCWD, QFile::encodeName(path).constData(), mode, AT_EACCESS) == 0;
 }
 
-// Why this user cannot read the store in write-ahead-log mode without harm;
-// empty when it can. SQLite reads such a store through the files -wal and
-// -shm beside it: it reads them when they are there (a station holds the
-// store open) and else makes them, as this user. A user that is not the
-// store's owner would so leave files the station may not write, and the
-// station could no longer log (SQLite gives files it makes as root to the
-// store's owner).
-QString sidecarProblem(const QString &path, const FileIdentity &store)
+// How this user may read the store. SQLite reads a store in write-ahead-log
+// mode through the files -wal and -shm beside it: it reads them when they
+// are there (a station holds the store open) and else makes them, as this
+// user. A user that may not make them, or that is not the store's owner
+// (files it made would keep the station from writing the store; SQLite gives
+// files it makes as root to the owner), reads the store as it stands instead:
+// while no -wal is there no station writes it, and the follower opens it
+// again, sharing the station's files, as soon as one appears.
+enum class ReadMode { Shared, UntilAStationStarts };
+
+QString walOf(const QString &path)
 {
-    const std::array<QString, 2> sidecars{path + QStringLiteral("-wal"), path + QStringLiteral("-shm")};
+    return path + QStringLiteral("-wal");
+}
+
+ReadMode readModeFor(const QString &path, const FileIdentity &store)
+{
+    const std::array<QString, 2> sidecars{walOf(path), path + QStringLiteral("-shm")};
     QStringList unreadable;
     bool missing = false;
     for (const QString &file : sidecars) {
@@ -119,23 +129,19 @@ QString sidecarProblem(const QString &path, const FileIdentity &store)
         else if (!mayAccess(file, R_OK))
             unreadable.append(file);
     }
-    if (!unreadable.isEmpty())
-        return QStringLiteral("this user may not read %1").arg(unreadable.join(QStringLiteral(" and ")));
+    if (!unreadable.isEmpty()) {
+        throw StationError(ErrorCode::StoreFailed,
+                           QStringLiteral("Store file %1 cannot be followed: SQLite reads it through %1-wal "
+                                          "and %1-shm, but this user may not read %2. Run this program as "
+                                          "the store's owner or give this user read access to them.")
+                               .arg(path, unreadable.join(QStringLiteral(" and "))));
+    }
     if (!missing)
-        return {};
-    const QString dir = QFileInfo(path).absolutePath();
-    if (!mayAccess(dir, W_OK)) {
-        return QStringLiteral("they are not there (no station holds the store open), and this user may not "
-                              "make them in %1")
-            .arg(dir);
-    }
+        return ReadMode::Shared;
     const uid_t user = ::geteuid();
-    if (user != 0 && user != store.owner) {
-        return QStringLiteral("they are not there (no station holds the store open), and made by this user, "
-                              "who is not the store's owner, they would keep the station from writing the "
-                              "store");
-    }
-    return {};
+    const bool mayMake =
+        mayAccess(QFileInfo(path).absolutePath(), W_OK) && (user == 0 || user == store.owner);
+    return mayMake ? ReadMode::Shared : ReadMode::UntilAStationStarts;
 }
 
 // The record a statement stands on, its columns as RowidColumn and on.
@@ -158,6 +164,7 @@ using StatementHandle = std::unique_ptr<sqlite3_stmt, decltype(&sqlite3_finalize
 struct StoreFollower::Connection {
     QString path;
     FileIdentity file;
+    bool untilAStationStarts = false; // opened immutable: no station held the store open
     sqlite3 *db = nullptr;
     StatementHandle begin{nullptr, sqlite3_finalize};
     StatementHandle commit{nullptr, sqlite3_finalize};
@@ -353,19 +360,14 @@ std::unique_ptr<StoreFollower::Connection> StoreFollower::open(const QString &pa
 {
     auto connection = std::make_unique<Connection>(path);
     connection->file = identityOf(path);
-    const QString problem = sidecarProblem(path, connection->file);
-    if (!problem.isEmpty()) {
-        throw StationError(
-            ErrorCode::StoreFailed,
-            QStringLiteral("Store file %1 cannot be followed: SQLite reads it through %1-wal and "
-                           "%1-shm, but %2. Start the station before this program, or run this "
-                           "program as the store's owner.")
-                .arg(path, problem));
-    }
+    connection->untilAStationStarts = readModeFor(path, connection->file) == ReadMode::UntilAStationStarts;
     // A file URL encodes '?', '#', '%', spaces and non-ASCII characters;
-    // mode=ro never creates the file, and never immutable=1: a store opened
-    // so hides every record written after.
-    const QByteArray uri = QUrl::fromLocalFile(QFileInfo(path).absoluteFilePath()).toEncoded() + "?mode=ro";
+    // mode=ro never creates the file. immutable=1 only while no station
+    // holds the store open (no -wal): the store cannot change then, and the
+    // follower opens it again, shared, once a -wal appears.
+    QByteArray uri = QUrl::fromLocalFile(QFileInfo(path).absoluteFilePath()).toEncoded() + "?mode=ro";
+    if (connection->untilAStationStarts)
+        uri += "&immutable=1";
     const int code = sqlite3_open_v2(uri.constData(), &connection->db,
                                      SQLITE_OPEN_READONLY | SQLITE_OPEN_URI | SQLITE_OPEN_NOMUTEX, nullptr);
     if (code != SQLITE_OK)
@@ -419,7 +421,7 @@ StoreFollower::~StoreFollower() = default;
 void StoreFollower::reopenIfReplaced()
 {
     const FileIdentity now = identityOf(m_path);
-    if (now == m_db->file)
+    if (now == m_db->file && !(m_db->untilAStationStarts && QFileInfo::exists(walOf(m_path))))
         return;
     // Opened before the old connection goes: a file that is no store throws
     // and leaves the follower as it was.

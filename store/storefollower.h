@@ -77,9 +77,11 @@ enum class StoreChange {
 // database, 3078 no table log, 3146 log a view, 3265 a field missing, 3146
 // anything else). SQLite reads a store in write-ahead-log mode through its
 // -wal and -shm files; where no station holds the store open they are
-// missing, and the open throws 3146 naming them when this user may not make
-// them (a directory it may not write) or would make them as another user
-// than the store's owner (the station could not write them after). Every
+// missing; where this user may not make them (a directory it may not
+// write) or would make them as another user than the store's owner (the
+// station could not write them after), the follower reads the store as it
+// stands, makes nothing, and opens it again, shared, once a station has made
+// its -wal (a store nobody writes cannot change meanwhile). Every
 // read is a statement or one short read transaction of its own, so the
 // station's write-ahead log can be checkpointed between calls. A follower is
 // used by one thread.

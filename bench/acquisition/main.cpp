@@ -10,38 +10,25 @@
 
 #include "acquisition/frameparser.h"
 #include "acquisition/qtserialcomm.h"
+#include "bench/support/benchsupport.h"
 #include "support/fakeserialcomm.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
-#include <QProcess>
+#include <QFileInfo>
 #include <QTemporaryDir>
 #include <QTimer>
 
 #include <chrono>
 #include <cstdio>
-#include <ctime>
-#include <sys/resource.h>
 
 using namespace std::chrono;
 using namespace std::chrono_literals;
+using namespace qf::bench;
 
 namespace {
-nanoseconds threadCpu()
-{
-    timespec ts{};
-    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
-    return seconds(ts.tv_sec) + nanoseconds(ts.tv_nsec);
-}
 
-nanoseconds processCpu()
-{
-    rusage u{};
-    getrusage(RUSAGE_SELF, &u);
-    return seconds(u.ru_utime.tv_sec + u.ru_stime.tv_sec) +
-           microseconds(u.ru_utime.tv_usec + u.ru_stime.tv_usec);
-}
-
+constexpr auto LinkDeadline = 5s;
 // A frame parser on a component, opened as START opens it, that counts its
 // events and commits and adds up the CPU its handler takes.
 struct TimedParser {
@@ -91,25 +78,15 @@ void withDouble()
 
 int overPseudoTerminal()
 {
-    const QString devsim = QCoreApplication::applicationDirPath() + QStringLiteral("/quillfern-devsim");
     QTemporaryDir dir;
-    QProcess sim;
-    sim.setProcessChannelMode(QProcess::ForwardedOutputChannel);
-    sim.start(devsim, {"--dir", dir.path(), "--port", "1", "--interval", "0", "--seed", "1"});
-    if (!sim.waitForStarted()) {
-        std::fprintf(stderr, "cannot start %s\n", qPrintable(devsim));
+    // The device prints a line per frame on stderr: read and dropped.
+    Child sim(Child::Read::ErrorLines);
+    if (!sim.start(program(QStringLiteral("quillfern-devsim")),
+                   {"--dir", dir.path(), "--port", "1", "--interval", "0", "--seed", "1"}))
         return 1;
-    }
-    // The device prints a line per frame on stderr: read and drop them.
-    QObject::connect(&sim, &QProcess::readyReadStandardError, [&] { sim.readAllStandardError(); });
-    QElapsedTimer linkWait;
-    linkWait.start();
-    while (!QFileInfo(dir.filePath("COM1")).isSymLink()) {
-        if (linkWait.hasExpired(5000)) {
-            std::fprintf(stderr, "the simulated device did not publish COM1\n");
-            return 1;
-        }
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+    if (!waitUntil([&] { return QFileInfo(dir.filePath("COM1")).isSymLink(); }, LinkDeadline)) {
+        std::fprintf(stderr, "the simulated device did not publish COM1\n");
+        return 1;
     }
 
     QtSerialComm comm(dir.path());
@@ -132,7 +109,8 @@ int overPseudoTerminal()
     warm.stop();
 
     const long long events0 = handler.events, commits0 = handler.commits;
-    const nanoseconds handler0 = handler.cpu, process0 = processCpu();
+    const nanoseconds handler0 = handler.cpu;
+    const Seconds process0 = processCpu();
     QElapsedTimer wall;
     wall.start();
     QTimer::singleShot(3s, &loop, &QEventLoop::quit);
@@ -142,8 +120,7 @@ int overPseudoTerminal()
     const auto handlerCpu = duration<double, std::micro>(handler.cpu - handler0).count();
     const auto processCpuUs = duration<double, std::micro>(processCpu() - process0).count();
     comm.setPortOpen(false);
-    sim.terminate();
-    sim.waitForFinished(5000);
+    sim.stop();
 
     std::printf("QtSerialComm over a pseudo-terminal, lock-step with quillfern-devsim:\n");
     std::printf("  %lld characters, %lld frames in %.3f s: %.0f characters/s (9600 baud carries 960)\n",

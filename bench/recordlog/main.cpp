@@ -13,26 +13,25 @@
 // and once after the record count was made stale (a rebuild). Delete-all
 // reports the longest the event loop went without turning meanwhile.
 
+#include "bench/support/benchsupport.h"
 #include "grid/flexgridview.h"
 #include "recordlog/recordlog.h"
 #include "store/storemaintenance.h"
 #include "support/fakes.h"
 
 #include <QApplication>
-#include <QCommandLineParser>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
-#include <QProcess>
 #include <QRandomGenerator>
 #include <QScrollBar>
-#include <QTemporaryDir>
 
 #include <QSqlDatabase>
 #include <QSqlQuery>
 #include <QTimer>
 
 #include <algorithm>
+#include <array>
 #include <chrono>
 #include <cstdio>
 #include <vector>
@@ -42,8 +41,7 @@
 
 namespace {
 
-using Ms = std::chrono::duration<double, std::milli>;
-using Clock = std::chrono::steady_clock;
+using namespace qf::bench;
 
 // The window's grid is 6975 x 8775 twips.
 constexpr int GridWidth = 465;
@@ -53,26 +51,13 @@ constexpr int CommitSamples = 1000;
 constexpr int WarmRuns = 3;
 constexpr int ColdRuns = 2;
 constexpr std::chrono::milliseconds TickInterval{10};
-constexpr int StartupTimeoutMs = 600000;
-
-// A figure of one of this process's /proc files, such as VmHWM of status.
-long long procFigure(const char *file, const char *key)
-{
-    QFile status{QString::fromLatin1(file)};
-    if (!status.open(QIODevice::ReadOnly))
-        return -1;
-    for (const QByteArray &line : status.readAll().split('\n')) {
-        if (line.startsWith(key))
-            return line.mid(qstrlen(key)).trimmed().split(' ').front().toLongLong();
-    }
-    return -1;
-}
+constexpr std::chrono::minutes StartupDeadline{10};
 
 // Bytes this process has read through read calls (rchar) and from storage
 // (read_bytes).
 std::pair<long long, long long> bytesRead()
 {
-    return {procFigure("/proc/self/io", "rchar:"), procFigure("/proc/self/io", "read_bytes:")};
+    return {procFigure("io", "rchar:"), procFigure("io", "read_bytes:")};
 }
 
 // Drops the store's pages from the kernel's file cache: all caches where
@@ -125,12 +110,6 @@ struct ShownLog {
     FlexGridView view{log.fg()}; // made before the load, as in the window
 };
 
-double percentile(std::vector<double> v, double p)
-{
-    std::sort(v.begin(), v.end());
-    return v.at(std::min(v.size() - 1, std::size_t(p * double(v.size()))));
-}
-
 // The child: start-up as the window does it, up to the first painted screen.
 int startupChild(const QString &dir, Clock::time_point started, int argc, char **argv)
 {
@@ -145,7 +124,7 @@ int startupChild(const QString &dir, Clock::time_point started, int argc, char *
     const QString first = log.fg().TextMatrix(view.topRow(), 0);
     std::printf("startup_ms=%.1f hwm_kb=%lld store_read_kb=%lld disk_read_kb=%lld rows=%d first_shown=%s "
                 "total=\"%s\"\n",
-                ms, procFigure("/proc/self/status", "VmHWM:"), (after.first - before.first) / 1024,
+                ms, procFigure("status", "VmHWM:"), (after.first - before.first) / 1024,
                 (after.second - before.second) / 1024, log.fg().Rows(), qPrintable(first),
                 qPrintable(log.totalrec().text()));
     return 0;
@@ -173,16 +152,13 @@ void ensureStore(const QString &dir, qint64 records)
 
 void startupRun(const QString &self, const QString &dir, const char *kind)
 {
-    QProcess child;
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
-    child.setProcessEnvironment(env);
+    Child child(Child::Read::Output);
+    child.setEnv(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
     QElapsedTimer wall;
     wall.start();
     child.start(self, {QStringLiteral("--startup"), dir});
-    child.waitForFinished(StartupTimeoutMs);
-    std::printf("  start-up %s: %s   (process wall %lld ms)\n", kind,
-                child.readAllStandardOutput().trimmed().constData(), wall.elapsed());
+    const QByteArray figures = child.output(StartupDeadline);
+    std::printf("  start-up %s: %s   (process wall %lld ms)\n", kind, figures.constData(), wall.elapsed());
     std::fflush(stdout);
 }
 
@@ -263,22 +239,18 @@ void deleteAll(RecordLog &log, FlexGridView &view)
 int main(int argc, char *argv[])
 {
     const auto started = Clock::now();
-    if (argc == 3 && qstrcmp(argv[1], "--startup") == 0)
-        return startupChild(QString::fromLocal8Bit(argv[2]), started, 1, argv);
+    if (const auto dir = childArgument(argc, argv, "--startup"))
+        return startupChild(*dir, started, 1, argv);
 
     QApplication app(argc, argv);
-    QCommandLineParser parser;
-    parser.addHelpOption();
-    parser.addOption(
-        {QStringLiteral("dir"), QStringLiteral("Where the stores are built."), QStringLiteral("DIR")});
-    parser.addOption({QStringLiteral("sizes"), QStringLiteral("Store sizes, comma-separated."),
-                      QStringLiteral("N,..."), QStringLiteral("10000000")});
-    parser.process(app);
+    Options options;
+    options.add(QStringLiteral("dir"), QStringLiteral("Where the stores are built."), QStringLiteral("DIR"));
+    options.add(QStringLiteral("sizes"), QStringLiteral("Store sizes, comma-separated."),
+                QStringLiteral("N,..."), QStringLiteral("10000000"));
+    options.process(app);
 
-    QTemporaryDir temp;
-    const QString base =
-        parser.isSet(QStringLiteral("dir")) ? parser.value(QStringLiteral("dir")) : temp.path();
-    for (const QString &size : parser.value(QStringLiteral("sizes")).split(QLatin1Char(','))) {
+    const QString base = options.directory(QStringLiteral("dir"));
+    for (const QString &size : options.list(QStringLiteral("sizes"))) {
         const qint64 records = size.toLongLong();
         const QString dir = QDir(base).filePath(size);
         std::printf("store of %lld records (%s)\n", records, qPrintable(dir));

@@ -10,17 +10,15 @@
 // Needs an X display (run it under xvfb-run -a) and xdotool.
 //   quillfern-soak [--minutes 30] [--blink 120] [--outage 3000] [--interval 200]
 
+#include "bench/support/benchsupport.h"
 #include "common/error.h"
 #include "store/logstore.h"
 #include "store/storemaintenance.h"
 
-#include <QCommandLineParser>
 #include <QCoreApplication>
-#include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
-#include <QProcess>
 #include <QTemporaryDir>
 #include <QThread>
 #include <QTimer>
@@ -29,12 +27,11 @@
 #include <array>
 #include <chrono>
 #include <cmath>
-#include <csignal>
 #include <cstdio>
 #include <optional>
-#include <unistd.h>
 
 using namespace std::chrono_literals;
+using namespace qf::bench;
 
 namespace {
 
@@ -43,6 +40,8 @@ constexpr int StartY = 508;
 constexpr auto ReaderEvery = 45s;    // how often another reader opens the store
 constexpr auto SampleEvery = 1s;     // how often the station's CPU and memory are read
 constexpr auto WindowDeadline = 20s; // for the window to appear
+constexpr auto LinkDeadline = 5s;    // for the device to publish COM1
+constexpr auto ToolDeadline = 10s;   // for a run of xdotool
 constexpr double ValueTolerance = 1e-6;
 
 using Reading = std::array<double, 4>;
@@ -68,50 +67,15 @@ bool same(const Reading &a, const Reading &b)
     return true;
 }
 
-struct Percentiles {
-    double p50 = 0, p95 = 0, max = 0;
-};
-
-Percentiles percentiles(std::vector<double> values)
+// Peak or current resident memory of a running process, in KiB.
+long statusKb(qint64 pid, const char *key)
 {
-    if (values.empty())
-        return {};
-    std::sort(values.begin(), values.end());
-    auto at = [&](double q) {
-        return values[std::min(values.size() - 1, size_t(q * double(values.size())))];
-    };
-    return {at(0.5), at(0.95), values.back()};
-}
-
-// CPU seconds and peak resident memory of a running process.
-double cpuSeconds(qint64 pid)
-{
-    QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
-    if (!stat.open(QIODevice::ReadOnly))
-        return -1;
-    const QByteArray line = stat.readAll();
-    const QList<QByteArray> fields = line.mid(line.lastIndexOf(')') + 2).split(' ');
-    return (fields.value(11).toDouble() + fields.value(12).toDouble()) / double(sysconf(_SC_CLK_TCK));
-}
-
-long statusKb(qint64 pid, const QByteArray &key)
-{
-    QFile status(QStringLiteral("/proc/%1/status").arg(pid));
-    if (!status.open(QIODevice::ReadOnly))
-        return -1;
-    for (const QByteArray &line : status.readAll().split('\n')) {
-        if (line.startsWith(key))
-            return line.mid(key.size()).trimmed().split(' ').front().toLong();
-    }
-    return -1;
+    return long(procFigure("status", key, pid));
 }
 
 QString run(const QString &program, const QStringList &args)
 {
-    QProcess p;
-    p.start(program, args);
-    p.waitForFinished(10000);
-    return QString::fromLocal8Bit(p.readAllStandardOutput()).trimmed();
+    return QString::fromLocal8Bit(runToEnd(program, args, ToolDeadline));
 }
 
 class Soak : public QObject {
@@ -145,9 +109,8 @@ private:
     QString m_binDir;
     Options m_options;
     QTemporaryDir m_dir;
-    QProcess m_device;
-    QProcess m_station;
-    QByteArray m_deviceOut, m_stationOut;
+    Child m_device{Child::Read::ErrorLines};
+    Child m_station{Child::Read::ErrorLines};
     QElapsedTimer m_clock;
     QTimer m_sampler, m_reader;
 
@@ -201,11 +164,7 @@ bool Soak::prepare()
 
 void Soak::startDevice()
 {
-    connect(&m_device, &QProcess::readyReadStandardError, this, [this] {
-        m_deviceOut += m_device.readAllStandardError();
-        for (qsizetype end; (end = m_deviceOut.indexOf('\n')) >= 0; m_deviceOut.remove(0, end + 1))
-            onDeviceLine(m_deviceOut.left(end));
-    });
+    m_device.onErrorLine([this](const QByteArray &line) { onDeviceLine(line); });
     QStringList args{QStringLiteral("--dir"),      m_dir.path(),
                      QStringLiteral("--blink"),    QString::number(m_options.blinkSeconds),
                      QStringLiteral("--outage"),   QString::number(m_options.outageMs),
@@ -213,28 +172,19 @@ void Soak::startDevice()
     if (m_options.flood)
         args << QStringLiteral("--flood");
     m_device.start(m_binDir + QStringLiteral("/quillfern-devsim"), args);
-    m_device.waitForStarted();
-    for (int i = 0; i < 100 && !QFileInfo(m_dir.filePath(QStringLiteral("COM1"))).isSymLink(); ++i)
-        QThread::msleep(50);
+    waitUntil([this] { return QFileInfo(m_dir.filePath(QStringLiteral("COM1"))).isSymLink(); }, LinkDeadline);
 }
 
 void Soak::startStation()
 {
-    connect(&m_station, &QProcess::readyReadStandardError, this, [this] {
-        m_stationOut += m_station.readAllStandardError();
-        for (qsizetype end; (end = m_stationOut.indexOf('\n')) >= 0; m_stationOut.remove(0, end + 1))
-            onStationLine(m_stationOut.left(end));
-    });
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
-    m_station.setProcessEnvironment(env);
+    m_station.onErrorLine([this](const QByteArray &line) { onStationLine(line); });
+    m_station.setEnv(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
     m_station.start(m_dir.filePath(QStringLiteral("quillfern")), {});
-    m_station.waitForStarted();
 }
 
 bool Soak::pressStart()
 {
-    const QString pid = QString::number(m_station.processId());
+    const QString pid = QString::number(m_station.pid());
     QElapsedTimer waited;
     waited.start();
     while (std::chrono::milliseconds(waited.elapsed()) < WindowDeadline) {
@@ -275,14 +225,14 @@ void Soak::onDeviceLine(const QByteArray &line)
     } else if (line == "device gone") {
         ++m_outages;
         m_goneAt = t;
-        m_cpuAtGone = cpuSeconds(m_station.processId());
+        m_cpuAtGone = processCpu(m_station.pid()).count();
     } else if (line == "device back") {
         m_backAt = t;
         m_awaitOpen = m_awaitFrame = true;
     } else if (line == "station opened the port" && m_awaitOpen) {
         m_awaitOpen = false;
         m_reopen.push_back(t - m_backAt);
-        m_waitCpu += cpuSeconds(m_station.processId()) - m_cpuAtGone;
+        m_waitCpu += processCpu(m_station.pid()).count() - m_cpuAtGone;
         m_waitSeconds += t - m_goneAt;
     }
 }
@@ -294,12 +244,12 @@ void Soak::onStationLine(const QByteArray &line)
 
 void Soak::sample()
 {
-    const qint64 pid = m_station.processId();
+    const qint64 pid = m_station.pid();
     if (pid <= 0)
         return;
     m_peakKb = std::max(m_peakKb, statusKb(pid, "VmHWM:"));
     m_lastKb = statusKb(pid, "VmRSS:");
-    m_cpuEnd = cpuSeconds(pid);
+    m_cpuEnd = processCpu(pid).count();
 }
 
 void Soak::readStore()
@@ -319,12 +269,9 @@ void Soak::finish()
 {
     sample();
     const double seconds = now();
-    const bool stationAlive = m_station.state() == QProcess::Running;
-    ::kill(pid_t(m_station.processId()), SIGTERM);
-    m_station.waitForFinished(5000);
-    ::kill(pid_t(m_device.processId()), SIGTERM);
-    m_device.waitForFinished(5000);
-    m_device.waitForReadyRead(100);
+    const bool stationAlive = m_station.running();
+    m_station.stop();
+    m_device.stop();
     report();
     std::printf("station ran %s the whole time; %.0f s; store read by another reader %d times\n",
                 stationAlive ? "on" : "NOT", seconds, m_reads);
@@ -360,17 +307,17 @@ void Soak::report()
     for (size_t k = 0; k < m_frames.size(); ++k)
         lost += m_acked[k] && !stored[k] ? 1 : 0;
 
-    const Percentiles reopen = percentiles(m_reopen);
-    const Percentiles first = percentiles(m_firstRecord);
     // In lock-step a record is sent once the station has answered it, so
     // none may be lost; a flood loses the frames the station dropped.
     std::printf("records sent %lld, stored %zu, spliced %lld, stored twice %lld, sent but not stored %lld\n",
                 m_sent, rows.size(), spliced, twice, lost);
     std::printf("outages %d; port open again after the device's return: p50 %.2f s, p95 %.2f s, max %.2f s "
                 "(%zu)\n",
-                m_outages, reopen.p50, reopen.p95, reopen.max, m_reopen.size());
+                m_outages, percentile(m_reopen, 0.5), percentile(m_reopen, 0.95), percentile(m_reopen, 1.0),
+                m_reopen.size());
     std::printf("first record answered after the return: p50 %.2f s, p95 %.2f s, max %.2f s (%zu)\n",
-                first.p50, first.p95, first.max, m_firstRecord.size());
+                percentile(m_firstRecord, 0.5), percentile(m_firstRecord, 0.95),
+                percentile(m_firstRecord, 1.0), m_firstRecord.size());
     std::printf("memory of the station: peak %ld KiB, at the end %ld KiB; CPU while waiting for the device "
                 "%.3f %% of a core "
                 "(%.0f s waited)\n",
@@ -386,31 +333,27 @@ void Soak::report()
 int main(int argc, char *argv[])
 {
     QCoreApplication app(argc, argv);
-    QCommandLineParser parser;
-    parser.addHelpOption();
-    const QCommandLineOption minutes(QStringLiteral("minutes"), QStringLiteral("Length of the run."),
-                                     QStringLiteral("n"), QStringLiteral("30"));
-    const QCommandLineOption blink(QStringLiteral("blink"), QStringLiteral("Seconds between blinks."),
-                                   QStringLiteral("s"), QStringLiteral("120"));
-    const QCommandLineOption outage(QStringLiteral("outage"), QStringLiteral("Milliseconds a blink lasts."),
-                                    QStringLiteral("ms"), QStringLiteral("3000"));
-    const QCommandLineOption interval(QStringLiteral("interval"),
-                                      QStringLiteral("Milliseconds between the device's frames."),
-                                      QStringLiteral("ms"), QStringLiteral("200"));
-    const QCommandLineOption flood(QStringLiteral("flood"),
-                                   QStringLiteral("The device sends without waiting for the poll (see "
-                                                  "quillfern-devsim --flood); no record need be lost "
-                                                  "otherwise."));
-    parser.addOptions({minutes, blink, outage, interval, flood});
-    parser.process(app);
+    Options options;
+    options.add(QStringLiteral("minutes"), QStringLiteral("Length of the run."), QStringLiteral("n"),
+                QStringLiteral("30"));
+    options.add(QStringLiteral("blink"), QStringLiteral("Seconds between blinks."), QStringLiteral("s"),
+                QStringLiteral("120"));
+    options.add(QStringLiteral("outage"), QStringLiteral("Milliseconds a blink lasts."), QStringLiteral("ms"),
+                QStringLiteral("3000"));
+    options.add(QStringLiteral("interval"), QStringLiteral("Milliseconds between the device's frames."),
+                QStringLiteral("ms"), QStringLiteral("200"));
+    options.add(QStringLiteral("flood"), QStringLiteral("The device sends without waiting for the poll (see "
+                                                        "quillfern-devsim --flood); no record need be lost "
+                                                        "otherwise."));
+    options.process(app);
 
-    Soak::Options options;
-    options.length = std::chrono::seconds(std::llround(parser.value(minutes).toDouble() * 60));
-    options.blinkSeconds = parser.value(blink).toInt();
-    options.outageMs = parser.value(outage).toInt();
-    options.intervalMs = parser.value(interval).toInt();
-    options.flood = parser.isSet(flood);
-    Soak soak(QCoreApplication::applicationDirPath(), options);
+    Soak::Options soakOptions;
+    soakOptions.length = std::chrono::seconds(std::llround(options.number(QStringLiteral("minutes")) * 60));
+    soakOptions.blinkSeconds = int(options.integer(QStringLiteral("blink")));
+    soakOptions.outageMs = int(options.integer(QStringLiteral("outage")));
+    soakOptions.intervalMs = int(options.integer(QStringLiteral("interval")));
+    soakOptions.flood = options.isSet(QStringLiteral("flood"));
+    Soak soak(QCoreApplication::applicationDirPath(), soakOptions);
     if (soak.start() != 0)
         return 1;
     return QCoreApplication::exec();

@@ -11,6 +11,7 @@
 // commits 45 records a second through the record log while the viewer polls
 // the store as its window does.
 
+#include "bench/support/benchsupport.h"
 #include "recordlog/recordlog.h"
 #include "store/storemaintenance.h"
 #include "support/fakes.h"
@@ -19,59 +20,28 @@
 #include "trendview/trendwindow.h"
 
 #include <QApplication>
-#include <QCommandLineParser>
 #include <QDir>
 #include <QFile>
 #include <QProcess>
 #include <QRandomGenerator>
-#include <QTemporaryDir>
 #include <QTimer>
 
 #include <algorithm>
-#include <atomic>
 #include <chrono>
 #include <cstdio>
-#include <ctime>
 #include <mutex>
 #include <thread>
 #include <vector>
 
 namespace {
 
-using Ms = std::chrono::duration<double, std::milli>;
-using Clock = std::chrono::steady_clock;
+using namespace qf::bench;
 
 constexpr QSize ViewSize(1200, 700);
 constexpr int RedrawSteps = 200;
 constexpr double ZoomStep = 0.8;
 constexpr double PanStep = 0.1;
 constexpr std::chrono::microseconds FramePeriod(1'000'000 / 45); // 45 frames a second
-
-double percentile(std::vector<double> values, double p)
-{
-    if (values.empty())
-        return 0;
-    std::sort(values.begin(), values.end());
-    return values[std::min(values.size() - 1, std::size_t(p * double(values.size())))];
-}
-
-long peakMemoryKb()
-{
-    QFile status(QStringLiteral("/proc/self/status"));
-    if (!status.open(QIODevice::ReadOnly))
-        return 0;
-    for (const QByteArray &line : status.readAll().split('\n'))
-        if (line.startsWith("VmHWM:"))
-            return line.mid(6).trimmed().split(' ').first().toLong();
-    return 0;
-}
-
-double threadCpuMs()
-{
-    timespec t{};
-    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
-    return double(t.tv_sec) * 1000 + double(t.tv_nsec) / 1e6;
-}
 
 // Child: open, paint the whole history once, then zoom and pan.
 int openAndRedraw(const QString &dir)
@@ -103,7 +73,8 @@ int openAndRedraw(const QString &dir)
         plot.replot(QCustomPlot::rpImmediateRefresh);
         redraws.push_back(Ms(Clock::now() - stepStart).count());
     }
-    std::printf("%d %.1f %.1f %ld\n", cached ? 1 : 0, openMs, percentile(redraws, 0.95), peakMemoryKb());
+    std::printf("%d %.1f %.1f %lld\n", cached ? 1 : 0, openMs, percentile(redraws, 0.95),
+                procFigure("status", "VmHWM:"));
     return 0;
 }
 
@@ -116,11 +87,8 @@ struct OpenFigures {
 
 OpenFigures runChild(const QString &dir)
 {
-    QProcess child;
-    child.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    child.start(QCoreApplication::applicationFilePath(), {QStringLiteral("--child"), dir});
-    child.waitForFinished(-1);
-    const QList<QByteArray> f = child.readAllStandardOutput().trimmed().split(' ');
+    const QList<QByteArray> f =
+        runToEnd(QCoreApplication::applicationFilePath(), {QStringLiteral("--child"), dir}).split(' ');
     if (f.size() != 4)
         return {};
     return {f[0] == "1", f[1].toDouble(), f[2].toDouble(), f[3].toLong()};
@@ -132,7 +100,7 @@ bool makeStore(const QString &dir, qint64 size)
     if (QFile::exists(path))
         return true;
     QDir().mkpath(dir);
-    const QString tool = QCoreApplication::applicationDirPath() + QStringLiteral("/quillfern-store");
+    const QString tool = program(QStringLiteral("quillfern-store"));
     std::fprintf(stderr, "filling %s with %lld records...\n", qPrintable(path), size);
     return QProcess::execute(tool, {QStringLiteral("create"), dir}) == 0 &&
            QProcess::execute(tool, {QStringLiteral("fill"), QString::number(size), dir}) == 0;
@@ -175,8 +143,7 @@ FollowFigures follow(const QString &dir, int seconds)
         std::vector<double> commitMs;
         std::vector<Clock::time_point> at;
         station(dir, duration, commitMs, at, lock);
-        figures.commitMeanAlone =
-            std::accumulate(commitMs.begin(), commitMs.end(), 0.0) / double(commitMs.size());
+        figures.commitMeanAlone = mean(commitMs);
         figures.commitP95Alone = percentile(commitMs, 0.95);
     }
     TrendFeed feed(storeFilePath(dir));
@@ -196,13 +163,13 @@ FollowFigures follow(const QString &dir, int seconds)
     QTimer poll;
     poll.setInterval(TrendWindow::PollInterval);
     QObject::connect(&poll, &QTimer::timeout, [&] {
-        const double cpuStart = threadCpuMs();
+        const auto cpuStart = threadCpu();
         const qsizetype seen = feed.data().size();
         if (feed.poll() != TrendFeed::Change::None) {
             plot.dataChanged();
             plot.replot(QCustomPlot::rpImmediateRefresh);
         }
-        viewerCpu += threadCpuMs() - cpuStart;
+        viewerCpu += Ms(threadCpu() - cpuStart).count();
         const auto now = Clock::now();
         const std::lock_guard guard(lock);
         for (qsizetype i = seen; i < feed.data().size(); ++i)
@@ -214,11 +181,10 @@ FollowFigures follow(const QString &dir, int seconds)
     QCoreApplication::exec();
     const double elapsed = Ms(Clock::now() - start).count();
     stationThread.join();
-    figures.commitMeanFollowed =
-        std::accumulate(commitMs.begin(), commitMs.end(), 0.0) / double(commitMs.size());
+    figures.commitMeanFollowed = mean(commitMs);
     figures.commitP95Followed = percentile(commitMs, 0.95);
     figures.appearP95 = percentile(appearMs, 0.95);
-    figures.appearMax = appearMs.empty() ? 0 : *std::max_element(appearMs.begin(), appearMs.end());
+    figures.appearMax = percentile(appearMs, 1.0);
     figures.viewerCpuPercent = 100 * viewerCpu / elapsed;
     return figures;
 }
@@ -227,31 +193,28 @@ FollowFigures follow(const QString &dir, int seconds)
 
 int main(int argc, char *argv[])
 {
-    if (argc == 3 && qstrcmp(argv[1], "--child") == 0) {
+    if (const auto dir = childArgument(argc, argv, "--child")) {
         qputenv("QT_QPA_PLATFORM", "offscreen");
         QApplication app(argc, argv);
-        return openAndRedraw(QString::fromLocal8Bit(argv[2]));
+        return openAndRedraw(*dir);
     }
     qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
-    QCommandLineParser parser;
-    parser.addOptions(
-        {{QStringLiteral("dir"), QStringLiteral("Where the stores are made."), QStringLiteral("DIR")},
-         {QStringLiteral("sizes"), QStringLiteral("Store sizes."), QStringLiteral("N,N")},
-         {QStringLiteral("seconds"), QStringLiteral("Length of each follow phase."), QStringLiteral("S")}});
-    parser.process(app);
-    QTemporaryDir temp;
-    const QString base =
-        parser.isSet(QStringLiteral("dir")) ? parser.value(QStringLiteral("dir")) : temp.path();
-    const QStringList sizes = parser.isSet(QStringLiteral("sizes"))
-                                  ? parser.value(QStringLiteral("sizes")).split(',')
-                                  : QStringList{"1000000"};
-    const int seconds =
-        parser.isSet(QStringLiteral("seconds")) ? parser.value(QStringLiteral("seconds")).toInt() : 5;
+    Options options;
+    options.add(QStringLiteral("dir"), QStringLiteral("Where the stores are made."), QStringLiteral("DIR"));
+    options.add(QStringLiteral("sizes"), QStringLiteral("Store sizes."), QStringLiteral("N,N"),
+                QStringLiteral("1000000"));
+    options.add(QStringLiteral("seconds"), QStringLiteral("Length of each follow phase."),
+                QStringLiteral("S"), QStringLiteral("5"));
+    options.process(app);
+    const QString base = options.directory(QStringLiteral("dir"));
+    const QStringList sizes = options.list(QStringLiteral("sizes"));
+    const int seconds = int(options.integer(QStringLiteral("seconds")));
 
-    std::printf("| figure | target | %s |\n|---|---|%s\n",
-                qPrintable(sizes.join(QStringLiteral(" records | ")) + QStringLiteral(" records")),
-                qPrintable(QStringLiteral("---|").repeated(sizes.size())));
+    QStringList head{QStringLiteral("figure"), QStringLiteral("target")};
+    for (const QString &size : sizes)
+        head.append(size + QStringLiteral(" records"));
+    printTableHead(head);
     std::vector<OpenFigures> cold, warm;
     std::vector<FollowFigures> follows;
     for (const QString &size : sizes) {
@@ -264,10 +227,10 @@ int main(int argc, char *argv[])
         follows.push_back(follow(dir, seconds));
     }
     auto row = [&](const char *figure, const char *target, const std::function<QString(std::size_t)> &cell) {
-        QStringList cells;
+        QStringList cells{QLatin1String(figure), QLatin1String(target)};
         for (std::size_t i = 0; i < std::size_t(sizes.size()); ++i)
             cells.append(cell(i));
-        std::printf("| %s | %s | %s |\n", figure, target, qPrintable(cells.join(QStringLiteral(" | "))));
+        printTableRow(cells);
     };
     auto ms = [](double v) { return QString::number(v, 'f', 0) + QStringLiteral(" ms"); };
     row("open to first whole-history view, cache present", "0.5 s / 1 s", [&](std::size_t i) {

@@ -9,20 +9,17 @@
 // the uplink's CPU time, and the station's commit latency with the uplink
 // following and with no uplink at all.
 
+#include "bench/support/benchsupport.h"
 #include "recordlog/recordlog.h"
 #include "store/storemaintenance.h"
 #include "support/fakes.h"
 
 #include <libpq-fe.h>
 
-#include <QCommandLineParser>
 #include <QCoreApplication>
-#include <QFile>
-#include <QProcess>
 #include <QTemporaryDir>
 #include <QThread>
 
-#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <map>
@@ -30,8 +27,7 @@
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
-using Ms = std::chrono::duration<double, std::milli>;
+using namespace qf::bench;
 using namespace std::chrono_literals;
 
 constexpr double FramesPerSecond = 45.0;
@@ -40,30 +36,7 @@ constexpr QLatin1String Station("bench");
 
 QString serverScript(const QStringList &arguments)
 {
-    QProcess script;
-    script.start(QStringLiteral(QF_PGSERVER), arguments);
-    script.waitForFinished(-1);
-    return QString::fromLocal8Bit(script.readAllStandardOutput()).trimmed();
-}
-
-double percentile(std::vector<double> v, double p)
-{
-    if (v.empty())
-        return 0;
-    std::sort(v.begin(), v.end());
-    return v.at(std::min(v.size() - 1, std::size_t(p * double(v.size()))));
-}
-
-// CPU time (user + system) of a process so far.
-double cpuSeconds(qint64 pid)
-{
-    QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
-    if (!stat.open(QIODevice::ReadOnly))
-        return 0;
-    const QList<QByteArray> fields = stat.readAll().split(')').last().split(' ');
-    constexpr int UtimeField = 12; // fields 14 and 15 of stat, counted after the name
-    return double(fields.at(UtimeField).toLongLong() + fields.at(UtimeField + 1).toLongLong()) /
-           double(sysconf(_SC_CLK_TCK));
+    return QString::fromLocal8Bit(runToEnd(QStringLiteral(QF_PGSERVER), arguments));
 }
 
 class Central {
@@ -83,26 +56,15 @@ private:
     PGconn *m_conn;
 };
 
+// The uplink following the store in dir, caught up.
 struct Uplink {
     Uplink(const QString &conninfo, const QString &dir)
     {
-        process.setProcessChannelMode(QProcess::ForwardedOutputChannel);
-        process.start(QCoreApplication::applicationDirPath() + "/quillfern-uplink",
-                      {"--station", Station, "--db", conninfo, dir});
-        process.waitForStarted();
+        process.start(program(QStringLiteral("quillfern-uplink")),
+                      {QStringLiteral("--station"), Station, QStringLiteral("--db"), conninfo, dir});
+        process.waitForLine("caught up");
     }
-    ~Uplink()
-    {
-        process.terminate();
-        process.waitForFinished();
-    }
-    bool said(const QByteArray &text)
-    {
-        output += process.readAllStandardError();
-        return output.contains(text);
-    }
-    QProcess process;
-    QByteArray output;
+    Child process{Child::Read::ErrorLines};
 };
 
 void catchUp(const QString &conninfo, const QString &dir, qint64 records)
@@ -113,11 +75,9 @@ void catchUp(const QString &conninfo, const QString &dir, qint64 records)
     fillStore(storeFilePath(dir), records);
     const auto start = Clock::now();
     Uplink uplink(conninfo, dir);
-    while (!uplink.said("caught up") && uplink.process.state() == QProcess::Running)
-        uplink.process.waitForReadyRead(100);
     const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
     std::printf("catch-up of %lld records: %.1f s, %.0f records/s (uplink CPU %.1f s)\n", records, seconds,
-                double(records) / seconds, cpuSeconds(uplink.process.processId()));
+                double(records) / seconds, processCpu(uplink.process.pid()).count());
 }
 
 // Commits at 45 frames/s for the given time; returns each commit's latency
@@ -164,14 +124,12 @@ void follow(const QString &conninfo, const QString &dir, std::chrono::seconds du
     Central central(conninfo);
     std::vector<double> without = commitAtLineRate(log, duration, nullptr, nullptr);
     Uplink uplink(conninfo, dir);
-    while (!uplink.said("caught up") && uplink.process.state() == QProcess::Running)
-        uplink.process.waitForReadyRead(100);
-    const double cpuBefore = cpuSeconds(uplink.process.processId());
+    const Seconds cpuBefore = processCpu(uplink.process.pid());
     const auto start = Clock::now();
     std::vector<double> delays;
     std::vector<double> with = commitAtLineRate(log, duration, &central, &delays);
     const double wall = std::chrono::duration<double>(Clock::now() - start).count();
-    const double cpu = cpuSeconds(uplink.process.processId()) - cpuBefore;
+    const double cpu = (processCpu(uplink.process.pid()) - cpuBefore).count();
     std::printf(
         "follow at %.0f frames/s for %lld s: commit to central row p50 %.0f ms, p99 %.0f ms, max %.0f ms "
         "(%zu records)\n",
@@ -189,12 +147,12 @@ void follow(const QString &conninfo, const QString &dir, std::chrono::seconds du
 int main(int argc, char *argv[])
 {
     QCoreApplication app(argc, argv);
-    QCommandLineParser parser;
-    const QCommandLineOption records("records", "Records of the catch-up store.", "N", "1000000");
-    const QCommandLineOption seconds("seconds", "Seconds of each follow phase.", "S", "20");
-    parser.addOptions({records, seconds});
-    parser.addHelpOption();
-    parser.process(app);
+    Options options;
+    options.add(QStringLiteral("records"), QStringLiteral("Records of the catch-up store."),
+                QStringLiteral("N"), QStringLiteral("1000000"));
+    options.add(QStringLiteral("seconds"), QStringLiteral("Seconds of each follow phase."),
+                QStringLiteral("S"), QStringLiteral("20"));
+    options.process(app);
 
     const QString server = serverScript({"create", QF_PG_RECORD});
     if (server.isEmpty()) {
@@ -203,8 +161,8 @@ int main(int argc, char *argv[])
     }
     const QString conninfo = QStringLiteral("host=%1 user=quillfern dbname=postgres").arg(server);
     QTemporaryDir dir;
-    catchUp(conninfo, dir.path(), parser.value(records).toLongLong());
-    follow(conninfo, dir.path(), std::chrono::seconds(parser.value(seconds).toInt()));
+    catchUp(conninfo, dir.path(), options.integer(QStringLiteral("records")));
+    follow(conninfo, dir.path(), std::chrono::seconds(options.integer(QStringLiteral("seconds"))));
     serverScript({"remove", server});
     return 0;
 }

@@ -19,18 +19,15 @@
 #include "app/classicstyle.h"
 #include "app/defaulterrorreport.h"
 #include "app/station.h"
+#include "bench/support/benchsupport.h"
 #include "portlink.h"
 #include "pseudoterminal.h"
 #include "store/storemaintenance.h"
 
 #include <QAbstractButton>
 #include <QApplication>
-#include <QCommandLineParser>
 #include <QDir>
-#include <QElapsedTimer>
 #include <QFile>
-#include <QProcess>
-#include <QTemporaryDir>
 #include <QTimer>
 
 #include <algorithm>
@@ -41,11 +38,12 @@
 #include <unistd.h>
 
 using namespace std::chrono;
+using namespace qf::bench;
 
 namespace {
 
 constexpr int AnswerTimeoutMs = 10000;
-constexpr int StartTimeoutMs = 120000;
+constexpr minutes StartDeadline{2};
 constexpr int WarmUpChars = 420;
 constexpr int Rounds = 10;
 constexpr qsizetype BurstSize = 4;
@@ -93,19 +91,6 @@ int stationChild(const QString &appDir, int argc, char **argv)
     return QApplication::exec();
 }
 
-// CPU time of every thread of a process (the scheduler's own account).
-nanoseconds processCpu(qint64 pid)
-{
-    nanoseconds total{0};
-    const QDir tasks(QStringLiteral("/proc/%1/task").arg(pid));
-    for (const QString &task : tasks.entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
-        QFile stat(tasks.filePath(task + QStringLiteral("/schedstat")));
-        if (stat.open(QIODevice::ReadOnly))
-            total += nanoseconds(stat.readAll().split(' ').front().toLongLong());
-    }
-    return total;
-}
-
 // Sends one character and waits for its poll burst.
 bool exchange(int fd, char c)
 {
@@ -138,53 +123,41 @@ struct Phase {
 // Plays count characters of pattern, lock-step, to the process pid.
 bool play(PseudoTerminal &pty, qint64 pid, const QByteArray &pattern, int count, Phase &phase)
 {
-    const nanoseconds cpu0 = processCpu(pid);
+    const nanoseconds cpu0 = liveThreadsCpu(pid);
     const auto start = steady_clock::now();
     for (int i = 0; i < count; ++i) {
         if (!exchange(pty.masterFd(), pattern.at(i % pattern.size())))
             return false;
     }
     phase.wall += steady_clock::now() - start;
-    phase.cpu += processCpu(pid) - cpu0;
+    phase.cpu += liveThreadsCpu(pid) - cpu0;
     phase.chars += count;
     return true;
 }
 
 // A child process on the pseudo-terminal, running until the object goes.
-class Child {
+class PortChild {
 public:
-    Child(PseudoTerminal &pty, const QString &program, const QStringList &args) : m_pty(pty)
+    PortChild(PseudoTerminal &pty, const QString &program, const QStringList &args) : m_pty(pty)
     {
-        m_process.setProcessChannelMode(QProcess::ForwardedChannels);
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        if (!env.contains(QStringLiteral("QT_QPA_PLATFORM")))
-            env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
-        m_process.setProcessEnvironment(env);
-        m_process.start(program, args);
-    }
-    ~Child()
-    {
-        m_process.kill();
-        m_process.waitForFinished();
+        if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM"))
+            m_child.setEnv(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+        m_child.start(program, args);
     }
     // Waits until the child holds the port open.
     bool ready()
     {
-        QElapsedTimer wait;
-        wait.start();
-        while (!m_pty.slaveOpen()) {
-            if (m_process.state() == QProcess::NotRunning || wait.hasExpired(StartTimeoutMs))
-                return false;
-            m_process.waitForFinished(10);
-        }
+        waitUntil([this] { return m_pty.slaveOpen() || !m_child.running(); }, StartDeadline);
+        if (!m_pty.slaveOpen())
+            return false;
         m_pty.makeRaw();
         return true;
     }
-    qint64 pid() const { return m_process.processId(); }
+    qint64 pid() const { return m_child.pid(); }
 
 private:
     PseudoTerminal &m_pty;
-    QProcess m_process;
+    Child m_child;
 };
 
 void ensureStore(const QString &dir, qint64 records)
@@ -204,11 +177,10 @@ bool measure(const QString &dir, qint64 records, int chars)
     ::sync(); // the store's pages are on disk before any commit is timed
 
     PseudoTerminal echoPty;
-    Child echo(echoPty, QCoreApplication::applicationDirPath() + QStringLiteral("/quillfern-bench-echo"),
-               {echoPty.slavePath()});
+    PortChild echo(echoPty, program(QStringLiteral("quillfern-bench-echo")), {echoPty.slavePath()});
     PseudoTerminal pty;
     PortLink link(dir, 1, pty.slavePath());
-    Child station(pty, QCoreApplication::applicationFilePath(), {QStringLiteral("--station"), dir});
+    PortChild station(pty, QCoreApplication::applicationFilePath(), {QStringLiteral("--station"), dir});
     if (!link.isValid() || !echo.ready() || !station.ready()) {
         std::printf("  the echo program or the station did not come up\n");
         return false;
@@ -247,26 +219,22 @@ bool measure(const QString &dir, qint64 records, int chars)
 
 int main(int argc, char *argv[])
 {
-    if (argc == 3 && qstrcmp(argv[1], "--station") == 0)
-        return stationChild(QString::fromLocal8Bit(argv[2]), 1, argv);
+    if (const auto dir = childArgument(argc, argv, "--station"))
+        return stationChild(*dir, 1, argv);
 
     QCoreApplication app(argc, argv);
-    QCommandLineParser parser;
-    parser.addHelpOption();
-    parser.addOption(
-        {QStringLiteral("dir"), QStringLiteral("Where the stores are built."), QStringLiteral("DIR")});
-    parser.addOption({QStringLiteral("sizes"), QStringLiteral("Store sizes, comma-separated."),
-                      QStringLiteral("N,..."), QStringLiteral("0,1000000")});
-    parser.addOption({QStringLiteral("chars"), QStringLiteral("Characters measured per phase."),
-                      QStringLiteral("N"), QStringLiteral("21000")});
-    parser.process(app);
+    Options options;
+    options.add(QStringLiteral("dir"), QStringLiteral("Where the stores are built."), QStringLiteral("DIR"));
+    options.add(QStringLiteral("sizes"), QStringLiteral("Store sizes, comma-separated."),
+                QStringLiteral("N,..."), QStringLiteral("0,1000000"));
+    options.add(QStringLiteral("chars"), QStringLiteral("Characters measured per phase."),
+                QStringLiteral("N"), QStringLiteral("21000"));
+    options.process(app);
 
-    QTemporaryDir temp;
-    const QString base =
-        parser.isSet(QStringLiteral("dir")) ? parser.value(QStringLiteral("dir")) : temp.path();
-    const int chars = parser.value(QStringLiteral("chars")).toInt();
+    const QString base = options.directory(QStringLiteral("dir"));
+    const int chars = int(options.integer(QStringLiteral("chars")));
     bool met = true;
-    for (const QString &size : parser.value(QStringLiteral("sizes")).split(QLatin1Char(','))) {
+    for (const QString &size : options.list(QStringLiteral("sizes"))) {
         const qint64 records = size.toLongLong();
         std::printf("store of %lld records, %d characters a phase:\n", records, chars);
         std::fflush(stdout);
