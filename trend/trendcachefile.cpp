@@ -134,10 +134,6 @@ bool validChunks(const std::vector<CacheChunkEntry> &chunks, const ChunkGeometry
             quint64(geometry.extentBytes(qint64(c.runs))) > quint64(length) - c.offset ||
             c.summary.first > c.summary.last || (i > 0 && c.summary.first < chunks[i - 1].summary.last))
             return false;
-        for (int s = geometry.sectionCount(); s < ChunkGeometry::MaxSections; ++s) {
-            if (c.checksums[std::size_t(s)] != 0)
-                return false;
-        }
     }
     return !chunks.empty();
 }
@@ -301,16 +297,14 @@ MappedChunk::MappedChunk(std::shared_ptr<CacheFile> file, const CacheChunkEntry 
 
 MappedChunk::~MappedChunk()
 {
-    release();
+    unmap();
 }
 
-void MappedChunk::release()
+void MappedChunk::unmap()
 {
     if (m_base)
         ::munmap(m_base, std::size_t(m_mappedBytes));
     m_base = nullptr;
-    m_checked = 0;
-    m_checkedBytes = 0;
 }
 
 bool MappedChunk::map()
@@ -331,62 +325,139 @@ bool MappedChunk::map()
         m_failed = true;
         return false;
     }
-    // Each section is read ahead on its own when first used; no other pages.
+    // Each granule is read ahead on its own when first used; no other pages.
     ::madvise(base, std::size_t(m_mappedBytes), MADV_RANDOM);
     m_base = static_cast<char *>(base);
+    m_checked.assign(std::size_t(m_geometry.sumCount()), false);
+    m_windows.assign(window(m_base + m_mappedBytes - 1) + 1, 0);
     return true;
 }
 
-bool MappedChunk::check(int section, const char *bytes, qint64 length) const
+std::size_t MappedChunk::window(const char *at) const
 {
-    if (cacheChecksum({bytes, std::size_t(length)}) != m_entry.checksums[std::size_t(section)])
+    return std::size_t((quintptr(at) - quintptr(m_base) / WindowBytes * WindowBytes) / WindowBytes);
+}
+
+void MappedChunk::use(const char *from, qint64 length, quint64 view)
+{
+    for (std::size_t w = window(from); w <= window(from + length - 1); ++w) {
+        if (m_windows[w] == 0)
+            ++m_residentWindows;
+        m_windows[w] = std::max(m_windows[w], view);
+    }
+}
+
+void MappedChunk::residentViews(std::vector<quint64> &views) const
+{
+    for (const quint64 view : m_windows) {
+        if (view != 0)
+            views.push_back(view);
+    }
+}
+
+void MappedChunk::releaseBefore(quint64 view)
+{
+    const auto windowStart = [this](std::size_t w) {
+        return std::max(m_base, reinterpret_cast<char *>(quintptr(m_base) / WindowBytes * WindowBytes +
+                                                         quintptr(w) * WindowBytes));
+    };
+    const auto granuleStart = [this](int section, qint64 g) {
+        return m_base + m_skew + m_geometry.sectionOffset(section) + g * ChunkGeometry::GranuleBytes;
+    };
+    for (std::size_t w = 0; w < m_windows.size(); ++w) {
+        if (m_windows[w] == 0 || m_windows[w] >= view)
+            continue;
+        char *start = windowStart(w);
+        char *end = std::min(m_base + m_mappedBytes, windowStart(w + 1));
+        ::madvise(start, std::size_t(end - start), MADV_DONTNEED);
+        m_windows[w] = 0;
+        --m_residentWindows;
+        // What was let go is read, and so checked, again.
+        m_sumsChecked = m_sumsChecked && window(m_base + m_skew) != w &&
+                        window(m_base + m_skew + m_geometry.sumCount() * 8 - 1) != w;
+        for (int s = 0; s < m_geometry.sectionCount(); ++s) {
+            for (qint64 g = 0; g < ChunkGeometry::granules(sectionBytes(s)); ++g) {
+                const char *from = granuleStart(s, g);
+                if (from < end && from + ChunkGeometry::GranuleBytes > start)
+                    m_checked[std::size_t(m_geometry.sumIndex(s) + g)] = false;
+            }
+        }
+    }
+}
+
+bool MappedChunk::checkSums()
+{
+    const auto sums =
+        std::span<const char>(m_base + m_skew, std::size_t(m_geometry.sumCount()) * sizeof(quint64));
+    ::madvise(m_base, std::size_t(m_skew) + sums.size(), MADV_WILLNEED);
+    m_sumsChecked = cacheChecksum(sums) == m_entry.sumsChecksum;
+    return m_sumsChecked;
+}
+
+bool MappedChunk::checkGranule(int section, qint64 granule)
+{
+    const qint64 from = granule * ChunkGeometry::GranuleBytes;
+    const qint64 length = std::min(ChunkGeometry::GranuleBytes, sectionBytes(section) - from);
+    const char *bytes = m_base + m_skew + m_geometry.sectionOffset(section) + from;
+    // A file cut short since it was mapped would fault on the missing pages.
+    if (m_file->length() < qint64(m_entry.offset) + m_geometry.sectionOffset(section) + from + length ||
+        (!m_sumsChecked && !checkSums()))
         return false;
-    const qint64 count = qint64(m_entry.count);
+    const qint64 page = ::sysconf(_SC_PAGESIZE);
+    const char *first = m_base + (bytes - m_base) / page * page;
+    ::madvise(const_cast<char *>(first), std::size_t(bytes + length - first), MADV_WILLNEED);
+    quint64 sum = 0;
+    std::memcpy(&sum, m_base + m_skew + qint64(sizeof(quint64)) * (m_geometry.sumIndex(section) + granule),
+                sizeof(sum));
+    if (cacheChecksum({bytes, std::size_t(length)}) != sum)
+        return false;
     if (section == ChunkGeometry::MomentSection) {
         const auto *moments = reinterpret_cast<const qint64 *>(bytes);
-        return moments[0] == m_entry.summary.first && moments[count - 1] == m_entry.summary.last &&
-               std::is_sorted(moments, moments + count);
+        const qint64 count = length / qint64(sizeof(qint64));
+        const bool last = from + length == sectionBytes(section);
+        return std::is_sorted(moments, moments + count) &&
+               (from > 0 || moments[0] == m_entry.summary.first) &&
+               (!last || moments[count - 1] == m_entry.summary.last);
     }
-    if (section == m_geometry.runSection())
-        return validRuns(reinterpret_cast<const RowidRun *>(bytes), qint64(m_entry.runs), count);
-    return true;
+    return true; // rowid runs are checked whole (section())
 }
 
-const char *MappedChunk::section(int section)
+const char *MappedChunk::bytes(int section, qint64 from, qint64 length, quint64 view)
 {
-    if (section < 0 || section >= m_geometry.sectionCount())
+    if (m_failed || section < 0 || section >= m_geometry.sectionCount() || from < 0 || length <= 0 ||
+        length > sectionBytes(section) - from || !map())
         return nullptr;
-    const quint32 bit = quint32(1) << section;
-    if (m_checked & bit)
-        return m_base + m_skew + m_geometry.sectionOffset(section);
-    if (!map())
-        return nullptr;
-    const qint64 length = m_geometry.sectionBytes(section, qint64(m_entry.count), qint64(m_entry.runs));
-    char *bytes = m_base + m_skew + m_geometry.sectionOffset(section);
-    // A file cut short since it was mapped would fault on the missing pages.
-    if (m_file->length() < qint64(m_entry.offset) + m_geometry.sectionOffset(section) + length) {
-        m_failed = true;
-        return nullptr;
+    const qint64 first = from / ChunkGeometry::GranuleBytes;
+    const qint64 last = (from + length - 1) / ChunkGeometry::GranuleBytes;
+    for (qint64 granule = first; granule <= last; ++granule) {
+        const std::size_t flag = std::size_t(m_geometry.sumIndex(section) + granule);
+        if (m_checked[flag])
+            continue;
+        if (!checkGranule(section, granule)) {
+            m_failed = true;
+            return nullptr;
+        }
+        m_checked[flag] = true;
+        const qint64 start = granule * ChunkGeometry::GranuleBytes;
+        use(m_base + m_skew + m_geometry.sectionOffset(section) + start,
+            std::min(ChunkGeometry::GranuleBytes, sectionBytes(section) - start), view);
+        use(m_base + m_skew, m_geometry.sumCount() * 8, view);
     }
-    const qint64 page = ::sysconf(_SC_PAGESIZE);
-    char *first = m_base + (bytes - m_base) / page * page;
-    ::madvise(first, std::size_t(bytes + length - first), MADV_WILLNEED);
-    if (!check(section, bytes, length)) {
-        m_failed = true;
-        return nullptr;
-    }
-    m_checked |= bit;
-    m_checkedBytes += length;
+    const char *bytes = m_base + m_skew + m_geometry.sectionOffset(section) + from;
+    use(bytes, length, view);
     return bytes;
 }
 
-std::span<const char> MappedChunk::sectionBytes(int section)
+std::span<const char> MappedChunk::section(int section, quint64 view)
 {
-    const char *bytes = this->section(section);
-    if (!bytes)
+    const qint64 length = sectionBytes(section);
+    const char *bytes = this->bytes(section, 0, length, view);
+    if (bytes && section == m_geometry.runSection() &&
+        !validRuns(reinterpret_cast<const RowidRun *>(bytes), qint64(m_entry.runs), qint64(m_entry.count))) {
+        m_failed = true;
         return {};
-    return {bytes,
-            std::size_t(m_geometry.sectionBytes(section, qint64(m_entry.count), qint64(m_entry.runs)))};
+    }
+    return bytes ? std::span<const char>(bytes, std::size_t(length)) : std::span<const char>();
 }
 
 CacheWriter::CacheWriter(std::shared_ptr<CacheFile> file, const ChunkGeometry &geometry, bool isPrivate)
@@ -479,13 +550,31 @@ std::optional<CacheChunkEntry> CacheWriter::writeSections(const MemoryChunk &chu
     entry.summary = chunk.summary();
     const qint64 extent = m_geometry.extentBytes(qint64(entry.runs));
     const qint64 offset = m_private ? m_end : allocate(extent, committedExtents());
+    std::vector<quint64> sums(std::size_t(m_geometry.sumCount()), 0);
     for (int s = 0; s < m_geometry.sectionCount(); ++s) {
         const std::span<const char> bytes = chunk.section(s);
         if (!writeAll(m_file->fd(), bytes, offset + m_geometry.sectionOffset(s)))
             return std::nullopt;
-        entry.checksums[std::size_t(s)] = cacheChecksum(bytes);
+        for (qint64 g = 0; g < ChunkGeometry::granules(qint64(bytes.size())); ++g)
+            sums[std::size_t(m_geometry.sumIndex(s) + g)] =
+                cacheChecksum(bytes.subspan(std::size_t(g * ChunkGeometry::GranuleBytes))
+                                  .first(std::min<std::size_t>(
+                                      ChunkGeometry::GranuleBytes,
+                                      bytes.size() - std::size_t(g * ChunkGeometry::GranuleBytes))));
     }
+    const std::span<const char> table(reinterpret_cast<const char *>(sums.data()),
+                                      sums.size() * sizeof(quint64));
+    if (!writeAll(m_file->fd(), table, offset))
+        return std::nullopt;
+    entry.sumsChecksum = cacheChecksum(table);
     entry.offset = quint64(offset);
+    // Written out and dropped from the file cache: read back, the chunk comes
+    // in pages the kernel maps one window at a time (just written, it would
+    // lie in large pages mapped whole), and a build does not push the
+    // station's store out of the file cache.
+    ::sync_file_range(m_file->fd(), offset, extent,
+                      SYNC_FILE_RANGE_WAIT_BEFORE | SYNC_FILE_RANGE_WRITE | SYNC_FILE_RANGE_WAIT_AFTER);
+    ::posix_fadvise(m_file->fd(), offset, extent, POSIX_FADV_DONTNEED);
     m_pending.push_back({offset, extent});
     m_end = std::max(m_end, alignUp(offset + extent, CacheExtentAlignment));
     return entry;

@@ -9,7 +9,8 @@
 // The file: two superblocks at its start; the newer of the two that is whole
 // tells where the directory lies. The directory names the store the records
 // came from (its first and its newest record, the time zone) and lists the
-// chunks: where each lies, its summary and a checksum per section. Chunks
+// chunks: where each lies, its summary and the checksum of its table of
+// checksums, which holds one per 64 KB of each of its sections. Chunks
 // once written are never written again, except the newest when it held
 // fewer records than a chunk. A new state is written to room the current
 // one does not use, then made current by the other superblock, so a program
@@ -70,7 +71,7 @@ struct CacheChunkEntry {
     quint64 count = 0;  // records; a chunk's worth for all but the newest
     quint64 runs = 0;   // rowid runs
     BlockSummary summary;
-    std::array<quint64, ChunkGeometry::MaxSections> checksums{};
+    quint64 sumsChecksum = 0; // of the chunk's table of checksums
 };
 
 // Where the records of a cache file came from and where the stamp clock
@@ -116,40 +117,59 @@ struct CacheContents {
 // file's own length before anything is allocated.
 std::optional<CacheContents> readCache(const QString &path, const ChunkGeometry &geometry);
 
-// A chunk of a cache file, mapped into memory when first read. A section is
-// checked against its checksum (and its order) the first time it is read
-// after mapping; one that does not match is never handed out.
+// A chunk of a cache file, mapped into memory when first read. Each granule
+// of a section is checked against its checksum (moments and rowid runs also
+// for their order) the first time it is read after mapping; one that does
+// not match is never handed out. The kernel maps the file's pages around a
+// page read in windows of 64 KB: each window in memory keeps the number of
+// the view that read it last, so that what no recent view read can be let
+// go (and is checked again when read again).
 class MappedChunk {
 public:
+    static constexpr qint64 WindowBytes = 65536;
+
     MappedChunk(std::shared_ptr<CacheFile> file, const CacheChunkEntry &entry, const ChunkGeometry &geometry);
     ~MappedChunk();
     MappedChunk(const MappedChunk &) = delete;
     MappedChunk &operator=(const MappedChunk &) = delete;
 
     const CacheChunkEntry &entry() const { return m_entry; }
-    // The section's bytes once checked; nullptr when it cannot be mapped or
-    // does not match.
-    const char *section(int section);
-    std::span<const char> sectionBytes(int section);
-    // Bytes of the sections checked since mapped: what reading it took in.
-    qint64 checkedBytes() const { return m_checkedBytes; }
-    bool mapped() const { return m_base != nullptr; }
-    // Lets go of the mapping; sections are checked again when next read.
-    void release();
+    qint64 sectionBytes(int section) const
+    {
+        return m_geometry.sectionBytes(section, qint64(m_entry.count), qint64(m_entry.runs));
+    }
+    // The bytes [from, from + length) of a section once checked, read by
+    // view; nullptr when they lie outside it, cannot be mapped or do not
+    // match.
+    const char *bytes(int section, qint64 from, qint64 length, quint64 view = 1);
+    std::span<const char> section(int section, quint64 view = 1);
+
+    qint64 residentBytes() const { return m_residentWindows * WindowBytes; }
+    // Adds the views that last read each window in memory.
+    void residentViews(std::vector<quint64> &views) const;
+    // Lets go of the windows last read before view.
+    void releaseBefore(quint64 view);
 
 private:
     bool map();
-    bool check(int section, const char *bytes, qint64 length) const;
+    void unmap();
+    bool checkSums();
+    bool checkGranule(int section, qint64 granule);
+    // Notes that view read [from, from + length) of the mapping.
+    void use(const char *from, qint64 length, quint64 view);
+    std::size_t window(const char *at) const;
 
     std::shared_ptr<CacheFile> m_file;
     CacheChunkEntry m_entry;
     ChunkGeometry m_geometry;
     char *m_base = nullptr; // the mapping
     qint64 m_mappedBytes = 0;
-    qint64 m_skew = 0;     // from the mapping's start to the chunk's
-    quint32 m_checked = 0; // a bit per section
+    qint64 m_skew = 0; // from the mapping's start to the chunk's
+    bool m_sumsChecked = false;
+    std::vector<bool> m_checked;    // a flag per granule (per checksum)
+    std::vector<quint64> m_windows; // the view that read each last, 0: none
+    qint64 m_residentWindows = 0;
     bool m_failed = false;
-    qint64 m_checkedBytes = 0;
 };
 
 // Writes a cache file: chunks as they fill, the newest records when asked,

@@ -31,20 +31,23 @@ template <typename T> bool readColumn(std::span<const char> section, qint64 coun
 ChunkGeometry::ChunkGeometry(int recordBits) : m_bits(validBits(recordBits) ? recordBits : DefaultRecordBits)
 {
     m_levels = (m_bits - 1) / FactorBits;
-    // The top levels first: a view of the whole history reads the start of
-    // each chunk only.
-    qint64 offset = 0;
-    for (int level = m_levels; level >= 1; --level) {
-        m_offsets[std::size_t(levelSection(level))] = offset;
-        offset = alignUp(offset + sectionBytes(levelSection(level), records(), 0), SectionAlignment);
+    // The checksums, then the top levels: a view of the whole history reads
+    // the start of each chunk only.
+    std::vector<int> order;
+    for (int level = m_levels; level >= 1; --level)
+        order.push_back(levelSection(level));
+    for (int section = MomentSection; section <= valueSection(SensorCount - 1); ++section)
+        order.push_back(section);
+    order.push_back(runSection());
+    for (const int section : order) {
+        m_sums[std::size_t(section)] = m_sumCount;
+        m_sumCount += granules(sectionBytes(section, records(), records()));
     }
-    m_offsets[MomentSection] = offset;
-    offset = alignUp(offset + sectionBytes(MomentSection, records(), 0), SectionAlignment);
-    for (int s = 0; s < SensorCount; ++s) {
-        m_offsets[std::size_t(valueSection(s))] = offset;
-        offset = alignUp(offset + sectionBytes(valueSection(s), records(), 0), SectionAlignment);
+    qint64 offset = alignUp(m_sumCount * qint64(sizeof(quint64)), SectionAlignment);
+    for (const int section : order) {
+        m_offsets[std::size_t(section)] = offset;
+        offset = alignUp(offset + sectionBytes(section, records(), 0), SectionAlignment);
     }
-    m_offsets[std::size_t(runSection())] = offset;
 }
 
 qint64 ChunkGeometry::sectionBytes(int section, qint64 count, qint64 runs) const

@@ -11,9 +11,11 @@ namespace qf {
 // same number of records, a power of two. Inside a chunk the records are
 // summed up in blocks of 32 records (level 1), of 32 such blocks (level 2)
 // and so on below the chunk, which is the top level; level 0 is a record.
-// In the cache file a chunk is a run of sections: the blocks of each level
-// (the top levels first), the moments, one column of values per sensor and
-// the rowid runs.
+// In the cache file a chunk is a table of checksums, then a run of
+// sections: the blocks of each level (the top levels first), the moments,
+// one column of values per sensor and the rowid runs. Each section is
+// checked in granules of 64 KB, so that reading a few records checks a few
+// pages, not the chunk.
 class ChunkGeometry {
 public:
     static constexpr int FactorBits = 5; // 32 blocks to the block above
@@ -23,7 +25,8 @@ public:
     static constexpr int MaxLevels = (MaxRecordBits - 1) / FactorBits;
     static constexpr int MaxSections = 2 + SensorCount + MaxLevels;
     static constexpr int MomentSection = 0;
-    static constexpr qint64 SectionAlignment = 64;
+    static constexpr qint64 SectionAlignment = 4096;
+    static constexpr qint64 GranuleBytes = 65536;
 
     explicit ChunkGeometry(int recordBits = DefaultRecordBits);
     static bool validBits(qint64 bits) { return bits >= MinRecordBits && bits <= MaxRecordBits; }
@@ -57,12 +60,20 @@ public:
         return sectionOffset(runSection()) + runs * qint64(sizeof(RowidRun));
     }
 
+    // The checksums at the start of a chunk: one per granule of each
+    // section, a section's first at sumIndex(section).
+    qint64 sumCount() const { return m_sumCount; }
+    qint64 sumIndex(int section) const { return m_sums[std::size_t(section)]; }
+    static qint64 granules(qint64 bytes) { return (bytes + GranuleBytes - 1) / GranuleBytes; }
+
     bool operator==(const ChunkGeometry &other) const { return m_bits == other.m_bits; }
 
 private:
     int m_bits = DefaultRecordBits;
     int m_levels = 0;
     std::array<qint64, MaxSections> m_offsets{};
+    std::array<qint64, MaxSections> m_sums{};
+    qint64 m_sumCount = 0;
 };
 
 // The records of one chunk in memory: the newest records while they are

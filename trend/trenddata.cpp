@@ -1,13 +1,15 @@
 #include "trend/trenddata.h"
 
+#include <QtEndian>
+
 #include <algorithm>
+#include <cstring>
 
 namespace qf {
 
 struct TrendData::Chunk {
     std::unique_ptr<MappedChunk> mapped;
     std::optional<MemoryChunk> memory;
-    quint64 lastView = 0;
 };
 
 TrendData::TrendData(const ChunkGeometry &geometry) : m_geometry(geometry)
@@ -41,17 +43,20 @@ void TrendData::addChunk(MemoryChunk memory)
     m_chunks.push_back(std::move(chunk));
 }
 
-const char *TrendData::section(qint64 chunk, int section) const
+const char *TrendData::at(qint64 chunk, int section, qint64 offset, qint64 length) const
 {
+    const auto within = [&](std::span<const char> bytes) {
+        return offset >= 0 && offset + length <= qint64(bytes.size()) ? bytes.data() + offset : nullptr;
+    };
     if (chunk < 0 || chunk > chunkCount())
         return nullptr;
     if (chunk == chunkCount())
-        return m_tail ? m_tail->section(section).data() : nullptr;
+        return m_tail ? within(m_tail->section(section)) : nullptr;
     Chunk &c = *m_chunks[std::size_t(chunk)];
-    c.lastView = m_view;
     if (c.memory)
-        return c.memory->section(section).data();
-    const char *bytes = c.mapped->section(section);
+        return within(c.memory->section(section));
+    const char *bytes = section == m_geometry.runSection() ? within(c.mapped->section(section))
+                                                           : c.mapped->bytes(section, offset, length);
     if (!bytes)
         m_damaged = true;
     return bytes;
@@ -60,7 +65,7 @@ const char *TrendData::section(qint64 chunk, int section) const
 qint64 TrendData::runCount(qint64 chunk) const
 {
     if (chunk == chunkCount())
-        return qint64(m_tail->runs().size());
+        return m_tail ? qint64(m_tail->runs().size()) : 0;
     const Chunk &c = *m_chunks[std::size_t(chunk)];
     return c.memory ? qint64(c.memory->runs().size()) : qint64(c.mapped->entry().runs);
 }
@@ -75,23 +80,26 @@ BlockSummary TrendData::chunkSummary(qint64 chunk) const
 
 qint64 TrendData::moment(qint64 index) const
 {
-    const qint64 chunk = index >> m_geometry.recordBits();
-    const auto *moments = reinterpret_cast<const qint64 *>(section(chunk, ChunkGeometry::MomentSection));
-    return moments ? moments[index & (m_geometry.records() - 1)] : 0;
+    const qint64 i = index & (m_geometry.records() - 1);
+    const char *bytes = at(index >> m_geometry.recordBits(), ChunkGeometry::MomentSection, i * 8, 8);
+    return bytes ? qFromUnaligned<qint64>(bytes) : 0;
 }
 
 float TrendData::value(int sensor, qint64 index) const
 {
-    const qint64 chunk = index >> m_geometry.recordBits();
-    const auto *values = reinterpret_cast<const float *>(section(chunk, ChunkGeometry::valueSection(sensor)));
-    return values ? values[index & (m_geometry.records() - 1)] : NoValue;
+    const qint64 i = index & (m_geometry.records() - 1);
+    const char *bytes = at(index >> m_geometry.recordBits(), ChunkGeometry::valueSection(sensor), i * 4, 4);
+    return bytes ? qFromUnaligned<float>(bytes) : NoValue;
 }
 
 qint64 TrendData::rowid(qint64 index) const
 {
     const qint64 chunk = index >> m_geometry.recordBits();
-    const auto *runs = reinterpret_cast<const RowidRun *>(section(chunk, m_geometry.runSection()));
-    return runs ? rowidAt(runs, runCount(chunk), index & (m_geometry.records() - 1)) : 0;
+    const qint64 runs = chunk >= 0 && chunk <= chunkCount() ? runCount(chunk) : 0;
+    const auto *bytes = at(chunk, m_geometry.runSection(), 0, runs * qint64(sizeof(RowidRun)));
+    return bytes
+               ? rowidAt(reinterpret_cast<const RowidRun *>(bytes), runs, index & (m_geometry.records() - 1))
+               : 0;
 }
 
 qint64 TrendData::blockCount(int level) const
@@ -112,9 +120,13 @@ BlockSummary TrendData::block(int level, qint64 index) const
     if (level == topLevel())
         return chunkSummary(index);
     const qint64 perChunk = m_geometry.records() / blockRecords(level);
-    const auto *blocks =
-        reinterpret_cast<const BlockSummary *>(section(index / perChunk, ChunkGeometry::levelSection(level)));
-    return blocks ? blocks[index % perChunk] : BlockSummary{};
+    constexpr qint64 Bytes = sizeof(BlockSummary);
+    const char *bytes =
+        at(index / perChunk, ChunkGeometry::levelSection(level), index % perChunk * Bytes, Bytes);
+    BlockSummary block;
+    if (bytes)
+        std::memcpy(&block, bytes, sizeof(block));
+    return block;
 }
 
 std::pair<qint64, qint64> TrendData::children(int level, qint64 index) const
@@ -152,7 +164,7 @@ qint64 TrendData::mappedBytes() const
     qint64 bytes = 0;
     for (const auto &chunk : m_chunks) {
         if (chunk->mapped)
-            bytes += chunk->mapped->checkedBytes();
+            bytes += chunk->mapped->residentBytes();
     }
     return bytes;
 }
@@ -160,21 +172,22 @@ qint64 TrendData::mappedBytes() const
 void TrendData::releaseUnused() const
 {
     const quint64 view = m_view++;
-    qint64 bytes = mappedBytes();
+    const qint64 bytes = mappedBytes();
     if (bytes <= MappedBudget)
         return;
-    std::vector<Chunk *> unused;
+    // Down to half the budget, the windows read longest ago first; never
+    // those of this view.
+    std::vector<quint64> views;
     for (const auto &chunk : m_chunks) {
-        if (chunk->mapped && chunk->mapped->checkedBytes() > 0 && chunk->lastView < view)
-            unused.push_back(chunk.get());
+        if (chunk->mapped)
+            chunk->mapped->residentViews(views);
     }
-    std::sort(unused.begin(), unused.end(),
-              [](const Chunk *a, const Chunk *b) { return a->lastView < b->lastView; });
-    for (Chunk *chunk : unused) {
-        if (bytes <= MappedBudget / 2)
-            break;
-        bytes -= chunk->mapped->checkedBytes();
-        chunk->mapped->release();
+    std::sort(views.begin(), views.end());
+    const auto excess = std::size_t((bytes - MappedBudget / 2) / MappedChunk::WindowBytes);
+    const quint64 before = std::min(view, views[std::min(excess, views.size() - 1)] + 1);
+    for (const auto &chunk : m_chunks) {
+        if (chunk->mapped)
+            chunk->mapped->releaseBefore(before);
     }
 }
 

@@ -18,9 +18,9 @@ namespace qf {
 // what is drawn from it is then dropped and the cache built again.
 class TrendData {
 public:
-    // What the mapped chunks may take in before those used longest ago are
-    // let go.
-    static constexpr qint64 MappedBudget = qint64(64) << 20;
+    // What the mapped chunks may take into memory before those used longest
+    // ago are let go.
+    static constexpr qint64 MappedBudget = qint64(48) << 20;
 
     explicit TrendData(const ChunkGeometry &geometry = ChunkGeometry());
     ~TrendData();
@@ -57,15 +57,17 @@ public:
     void setTail(const MemoryChunk *tail) { m_tail = tail; }
     qint64 chunkCount() const { return qint64(m_chunks.size()); }
 
-    // Ends a view: while the mapped chunks took in more than MappedBudget,
-    // those not used by the view are let go, the oldest used first.
+    // Ends a view: while the mapped chunks took more than MappedBudget into
+    // memory, what no view read for longest is let go, down to half of it;
+    // never what this view read.
     void releaseUnused() const;
     qint64 mappedBytes() const;
 
 private:
     struct Chunk;
-    // A chunk's section (the tail's at chunkCount()); nullptr when damaged.
-    const char *section(qint64 chunk, int section) const;
+    // Bytes of a chunk's section (the tail's at chunkCount()); nullptr when
+    // outside it or damaged.
+    const char *at(qint64 chunk, int section, qint64 offset, qint64 length) const;
     qint64 runCount(qint64 chunk) const;
     BlockSummary chunkSummary(qint64 chunk) const;
 

@@ -77,7 +77,8 @@ bool TrendFeed::useCache(CacheContents contents)
         MappedChunk mapped(contents.file, newest, m_geometry);
         std::array<std::span<const char>, ChunkGeometry::MaxSections> sections;
         for (int s = 0; s < m_geometry.sectionCount(); ++s)
-            sections[std::size_t(s)] = mapped.sectionBytes(s);
+            if ((sections[std::size_t(s)] = mapped.section(s)).empty())
+                return false;
         std::optional<MemoryChunk> tail =
             MemoryChunk::fromSections(m_geometry, qint64(newest.count), sections);
         if (!tail)

@@ -143,7 +143,7 @@ private slots:
                                 "values",
                                 "level 1",
                                 "level 2",
-                                "rowid runs"};
+                                "rowid runs", "checksums"};
         for (const QString &part : parts)
             for (const char *damage : {"cut", "flip"})
                 QTest::addRow("%s %s", damage, qPrintable(part)) << part << QString(damage);
@@ -173,6 +173,7 @@ private slots:
             {"current superblock", {newest, sizeof(CacheSuperblock)}},
             {"older superblock", {CacheSlotBytes - newest, sizeof(CacheSuperblock)}},
             {"directory", contents->directory},
+            {"checksums", {qint64(chunk.offset), SmallChunks.sumCount() * 8}},
             {"", {0, 0}}};
         const auto [from, length] =
             at.count(part)
