@@ -326,8 +326,12 @@ bool MappedChunk::map()
         return false;
     }
     // Each granule is read ahead on its own when first used; no other pages.
+    // The head (the checksums and the top levels, what a wide view reads) in
+    // one read.
     ::madvise(base, std::size_t(m_mappedBytes), MADV_RANDOM);
     m_base = static_cast<char *>(base);
+    const int head = m_geometry.levels() > 1 ? ChunkGeometry::levelSection(1) : ChunkGeometry::MomentSection;
+    ::madvise(m_base, std::size_t(m_skew + m_geometry.sectionOffset(head)), MADV_WILLNEED);
     m_checked.assign(std::size_t(m_geometry.sumCount()), false);
     m_windows.assign(window(m_base + m_mappedBytes - 1) + 1, 0);
     return true;

@@ -90,7 +90,8 @@ void TrendWindow::setUpMenus()
 void TrendWindow::start()
 {
     m_feed.openCache();
-    showBuilt();
+    m_plot->dataChanged();
+    showCount();
     startCatchUp();
 }
 

@@ -138,12 +138,13 @@ private slots:
         const QStringList parts{"current superblock",
                                 "older superblock",
                                 "directory",
-                                "newest records",
+                                "checksums",
                                 "moments",
                                 "values",
                                 "level 1",
                                 "level 2",
-                                "rowid runs", "checksums"};
+                                "rowid runs",
+                                "newest records"};
         for (const QString &part : parts)
             for (const char *damage : {"cut", "flip"})
                 QTest::addRow("%s %s", damage, qPrintable(part)) << part << QString(damage);
@@ -167,19 +168,19 @@ private slots:
         QVERIFY(contents && contents->chunks.size() == 3);
         const qint64 newest = (contents->generation % 2) * CacheSlotBytes;
         const CacheChunkEntry &chunk = contents->chunks[part == "newest records" ? 2 : 0];
-        const int section = QStringList{"moments", "values", "level 1", "level 2"}.indexOf(part);
-        const qint64 offset = section >= 0 ? std::array{0, 3, 5, 6}[section] : SmallChunks.runSection();
-        const std::map<QString, std::array<qint64, 2>> at{
+        const std::map<QString, int> sections{
+            {"moments", ChunkGeometry::MomentSection},   {"values", ChunkGeometry::valueSection(2)},
+            {"level 1", ChunkGeometry::levelSection(1)}, {"level 2", ChunkGeometry::levelSection(2)},
+            {"rowid runs", SmallChunks.runSection()},    {"newest records", ChunkGeometry::MomentSection}};
+        std::map<QString, std::array<qint64, 2>> at{
             {"current superblock", {newest, sizeof(CacheSuperblock)}},
             {"older superblock", {CacheSlotBytes - newest, sizeof(CacheSuperblock)}},
             {"directory", contents->directory},
-            {"checksums", {qint64(chunk.offset), SmallChunks.sumCount() * 8}},
-            {"", {0, 0}}};
-        const auto [from, length] =
-            at.count(part)
-                ? at.at(part)
-                : std::array{qint64(chunk.offset) + SmallChunks.sectionOffset(int(offset)),
-                             SmallChunks.sectionBytes(int(offset), qint64(chunk.count), qint64(chunk.runs))};
+            {"checksums", {qint64(chunk.offset), SmallChunks.sumCount() * 8}}};
+        for (const auto &[name, section] : sections)
+            at[name] = {qint64(chunk.offset) + SmallChunks.sectionOffset(section),
+                        SmallChunks.sectionBytes(section, qint64(chunk.count), qint64(chunk.runs))};
+        const auto [from, length] = at.count(part) ? at.at(part) : std::array<qint64, 2>{};
         contents.reset();
         QFile file(cache);
         QVERIFY(file.open(QIODevice::ReadWrite));
