@@ -10,6 +10,7 @@
 #include "store/storetext.h"
 #include "trend/trendfeed.h"
 #include "trend/trendplotdata.h"
+#include "trendview/alarmoverlay.h"
 #include "trendview/trendplot.h"
 #include "trendview/trendwindow.h"
 
@@ -62,6 +63,8 @@ int renderPicture(TrendFeed &feed, const Options &options)
     feed.load();
     feed.saveCache();
     TrendPlot plot(feed.data());
+    AlarmWatch alarms(feed.store().path());
+    AlarmOverlay overlay(plot, alarms);
     plot.resize(options.size);
     plot.replot();
     const auto draw = [&] {

@@ -31,6 +31,8 @@ public:
     bool follow() const { return m_follow; }
     // The time range shown.
     QCPRange visibleRange() const;
+    // The graph of a sensor (0 for Sensor1), on the axes of its plot.
+    QCPGraph *sensorGraph(int index) const { return m_graphs[std::size_t(index)]; }
     // Draws the points of the range shown into the graphs (no repaint).
     void refresh();
 

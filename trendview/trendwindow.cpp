@@ -46,6 +46,8 @@ TrendWindow::TrendWindow(TrendFeed &feed, QWidget *parent)
     setWindowTitle(Caption);
     setCentralWidget(m_plot);
     setUpMenus();
+    m_alarms = new TrendAlarms(*this, *m_plot, feed.store().path());
+    m_record->setTextFormat(Qt::PlainText); // the store's texts and the sensors' names
     statusBar()->addWidget(m_record, 1);
     statusBar()->addPermanentWidget(m_count);
     statusBar()->addPermanentWidget(m_progress);
@@ -227,9 +229,9 @@ void TrendWindow::showRecord(qint64 index)
         QStringList values;
         for (const auto &value : record->values)
             values.append(value ? QString::number(*value, 'g', QLocale::FloatingPointShortest) : QString());
-        m_record->setText(QStringLiteral("Sr No %1   %2   Sensor1 %3   Sensor2 %4   Sensor3 %5   Sensor4 %6")
+        m_record->setText(QStringLiteral("Sr No %1   %2   %3")
                               .arg(record->srNo.value_or(QString()), record->stamp.value_or(QString()),
-                                   values[0], values[1], values[2], values[3]));
+                                   m_alarms->valuesText(values)));
     } catch (const StationError &) {
         m_record->clear();
     }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "trend/trendfeed.h"
+#include "trendview/trendalarms.h"
 
 #include <QElapsedTimer>
 #include <QMainWindow>
@@ -58,6 +59,7 @@ private:
 
     TrendFeed &m_feed;
     TrendPlot *m_plot = nullptr;
+    TrendAlarms *m_alarms = nullptr;
     QAction *m_follow = nullptr;
     QLabel *m_record = nullptr;
     QLabel *m_count = nullptr;
