@@ -1,5 +1,7 @@
 #include "acquisition/frameparser.h"
 
+namespace qf {
+
 FrameParser::FrameParser(SerialComm &comm) : m_comm(comm)
 {
 }
@@ -102,3 +104,5 @@ void FrameParser::releaseFrame()
     if (m_comm.PortOpen())
         pollBurst();
 }
+
+} // namespace qf

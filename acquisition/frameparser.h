@@ -7,6 +7,8 @@
 #include <array>
 #include <functional>
 
+namespace qf {
+
 // The receive side of the link: assembles the device's characters into
 // frames of four sensor values, shows each finished value in its label,
 // hands every complete frame to the record commit and answers every
@@ -83,3 +85,5 @@ private:
     TextValue m_lastCharacter{QStringLiteral("Text3")}; // its box's text as designed
     std::array<TextValue, 4> m_sensorValues;
 };
+
+} // namespace qf

@@ -4,6 +4,8 @@
 
 #include <algorithm>
 
+namespace qf {
+
 LinkControl::LinkControl(SerialComm &comm, MessageBoxes &boxes) : m_comm(comm), m_boxes(boxes)
 {
 }
@@ -58,3 +60,5 @@ void LinkControl::closeIfOpen()
     if (m_comm.PortOpen())
         m_comm.setPortOpen(false);
 }
+
+} // namespace qf

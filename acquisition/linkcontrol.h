@@ -5,6 +5,8 @@
 #include "common/messageboxes.h"
 #include "common/value.h"
 
+namespace qf {
+
 // Opens and closes the serial link: the port selector, START, STOP and the
 // window's unload.
 class LinkControl {
@@ -49,3 +51,5 @@ private:
     FlagValue m_selectorEnabled{true};
     TextValue m_portText;
 };
+
+} // namespace qf

@@ -17,6 +17,8 @@
 #endif
 #include <unistd.h>
 
+namespace qf {
+
 namespace {
 QSerialPort::Parity toParity(QChar letter)
 {
@@ -266,3 +268,5 @@ void QtSerialComm::onError(QSerialPort::SerialPortError error)
     Q_EMIT deviceLost(Error{ErrorCode::DeviceLost,
                             QStringLiteral("%1: device lost (%2): %3").arg(m_openedName, m_path, what)});
 }
+
+} // namespace qf

@@ -6,6 +6,8 @@
 
 #include <QSerialPort>
 
+namespace qf {
+
 // The serial component over QSerialPort. Port n is found through the
 // application's directory (see commPortPath). Characters are Latin-1 bytes.
 //
@@ -82,3 +84,5 @@ private:
                                       Q_EMIT OnComm();
                                   }};
 };
+
+} // namespace qf

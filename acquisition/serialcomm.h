@@ -5,6 +5,8 @@
 #include <QObject>
 #include <QString>
 
+namespace qf {
+
 // The serial component: exactly the operations the station uses of its
 // serial control. Text is Latin-1 both ways: one character is one byte.
 //
@@ -54,3 +56,5 @@ Q_SIGNALS:
     // component holds: text is what it threw away unread.
     void inputDropped(const QString &text);
 };
+
+} // namespace qf

@@ -6,6 +6,8 @@
 #include <QIcon>
 #include <QPixmap>
 
+namespace qf {
+
 Form1::Form1(const GridFactory &makeGrid, QWidget *parent) : QWidget(parent)
 {
     styleWindow(*this, form1Design());
@@ -24,3 +26,5 @@ void Form1::closeEvent(QCloseEvent *event)
     Q_EMIT unloading();
     event->accept();
 }
+
+} // namespace qf

@@ -12,6 +12,8 @@
 #include <cstdio>
 #include <cstdlib>
 
+using namespace qf;
+
 namespace {
 // Ends the program at once: no handler and no destructor runs. Every record
 // is already durable, and the system releases the port.

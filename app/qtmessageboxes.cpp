@@ -5,6 +5,8 @@
 
 #include <vector>
 
+namespace qf {
+
 namespace {
 
 QMessageBox::Icon iconOf(MsgStyles style)
@@ -83,3 +85,5 @@ void QtMessageBoxes::closeNotice(int key)
         found->second->close();
     m_notices.erase(found);
 }
+
+} // namespace qf

@@ -9,6 +9,8 @@
 
 class QWidget;
 
+namespace qf {
+
 // Modal message boxes of the classic styles: the buttons (OK only, or Yes
 // and No), the icon (critical stop, question, exclamation, information) and
 // the default button (the first, or the second). A box without a title of
@@ -27,3 +29,5 @@ private:
     int m_lastKey = 0;
     std::map<int, QPointer<QMessageBox>> m_notices; // gone when the operator closed them
 };
+
+} // namespace qf

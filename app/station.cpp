@@ -12,6 +12,8 @@
 #include <stdexcept>
 #include <utility>
 
+namespace qf {
+
 namespace {
 // Most characters a text box holds of its value. The parser's working boxes
 // take every character the device sends; laying out a longer text anew for
@@ -217,3 +219,5 @@ void Station::receive()
     }
     run([this] { m_parser.onReceive(); });
 }
+
+} // namespace qf

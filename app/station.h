@@ -18,6 +18,8 @@ class QScrollBar;
 
 #include <functional>
 
+namespace qf {
+
 // The station: the window Form1 with everything it owns, that is the
 // handlers of the serial link, the parser, the record log and the relay,
 // bound to the window's controls and to the serial component's events.
@@ -83,3 +85,5 @@ private:
     Form1 m_form;               // shows the grid of m_log: goes first
     bool m_receiveHeld = false; // a receive event came during a delete-all
 };
+
+} // namespace qf

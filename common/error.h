@@ -4,6 +4,8 @@
 
 #include <exception>
 
+namespace qf {
+
 // Error numbers. They are stable: operators and the reference refer to them.
 enum class ErrorCode : int {
     // General
@@ -64,3 +66,5 @@ private:
     Error m_error;
     QByteArray m_what;
 };
+
+} // namespace qf

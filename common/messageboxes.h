@@ -3,6 +3,8 @@
 #include <QFlags>
 #include <QString>
 
+namespace qf {
+
 // The seam through which all logic asks for a modal message box. The window
 // supplies the real boxes; tests supply a recorder with scripted answers.
 // Styles and answers keep the classic message-box codes, typed, so that
@@ -71,3 +73,5 @@ public:
     virtual int openNotice(const QString &prompt, MsgStyles style, const QString &title = {}) = 0;
     virtual void closeNotice(int key) = 0;
 };
+
+} // namespace qf

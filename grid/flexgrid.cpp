@@ -5,6 +5,8 @@
 #include <algorithm>
 #include <limits>
 
+namespace qf {
+
 namespace {
 
 constexpr int BlockRows = 128;
@@ -337,3 +339,5 @@ QVariant FlexGrid::headerData(int section, Qt::Orientation orientation, int role
         return {};
     }
 }
+
+} // namespace qf

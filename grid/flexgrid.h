@@ -12,6 +12,8 @@
 #include <memory>
 #include <vector>
 
+namespace qf {
+
 // Where the grid reads the record rows it lists without holding them.
 class FlexGridSource {
 public:
@@ -140,3 +142,5 @@ private:
     mutable std::vector<Block> m_cache; // most recently used first
     mutable bool m_readFailed = false;
 };
+
+} // namespace qf

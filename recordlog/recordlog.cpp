@@ -12,6 +12,8 @@
 
 #include <limits>
 
+namespace qf {
+
 namespace {
 
 using qf::schema::Field;
@@ -139,7 +141,7 @@ void RecordLog::deleteAllRecords()
     // Deleting lasts until the store is reopened: a record stored meanwhile
     // would go through the old record set and stay out of the grid.
     const DeletingScope deleting(*this);
-    runOffThread([path = storePath()] { ::deleteAllRecords(StoreConnection(path)); });
+    runOffThread([path = storePath()] { qf::deleteAllRecords(StoreConnection(path)); });
     m_grid.Clear();
     m_grid.setRows(2);
     openStore();
@@ -181,3 +183,5 @@ void RecordLog::commit(const std::array<QString, qf::schema::SensorCount> &senso
 
     m_grid.setRows(m_grid.Rows() + 1);
 }
+
+} // namespace qf

@@ -17,6 +17,8 @@
 #include <memory>
 #include <optional>
 
+namespace qf {
+
 // The record log of the window: the grid of records with its total, the
 // delete-all command and the commit of a completed frame into grid and store.
 class RecordLog {
@@ -102,3 +104,5 @@ private:
     std::function<void(bool)> m_busyIndicator;
     std::function<QDateTime()> m_clock = [] { return QDateTime::currentDateTime(); };
 };
+
+} // namespace qf

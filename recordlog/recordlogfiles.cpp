@@ -7,6 +7,8 @@
 #include <QDateTime>
 #include <QFileInfo>
 
+namespace qf {
+
 namespace {
 
 // The write-ahead log is cut back to this size after a checkpoint, so that
@@ -104,3 +106,5 @@ QString RecordLog::keepReplacedStore()
                .arg(store) +
            outcome;
 }
+
+} // namespace qf

@@ -4,6 +4,8 @@
 
 #include <QDateTime>
 
+namespace qf {
+
 StoreRetry::StoreRetry(RecordLog &log, MessageBoxes &boxes, std::FILE *journal)
     : m_log(log), m_boxes(boxes), m_journal(journal)
 {
@@ -83,3 +85,5 @@ void StoreRetry::journal(const QString &line)
                  line.toLocal8Bit().constData());
     std::fflush(m_journal);
 }
+
+} // namespace qf

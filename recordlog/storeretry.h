@@ -12,6 +12,8 @@
 #include <chrono>
 #include <cstdio>
 
+namespace qf {
+
 // Commits completed frames, and holds one that the store cannot take for a
 // passing reason (another program holds its lock, the disk is full): it tries
 // again about once a second until the store takes it, tells the operator
@@ -52,3 +54,5 @@ private:
     std::array<QString, qf::schema::SensorCount> m_sensorValues;
     int m_notice = 0;
 };
+
+} // namespace qf

@@ -5,6 +5,8 @@
 #include <optional>
 #include <utility>
 
+namespace qf {
+
 namespace {
 
 // The error state of one run of a relay handler: the last failed step.
@@ -65,3 +67,5 @@ void RelaySwitch::switchPort(bool open)
     } catch (const StationError &) {
     }
 }
+
+} // namespace qf

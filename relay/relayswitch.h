@@ -5,6 +5,8 @@
 
 #include <functional>
 
+namespace qf {
+
 // The relay buttons ON and OFF: they act on the serial link directly,
 // continue after each failed step, and show an error of the open or close
 // in a warning box.
@@ -28,3 +30,5 @@ private:
     std::function<int()> m_pollChannel;
     MessageBoxes &m_boxes;
 };
+
+} // namespace qf

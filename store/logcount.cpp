@@ -10,6 +10,8 @@
 #include <type_traits>
 #include <utility>
 
+namespace qf {
+
 namespace {
 
 const QString CountTable = QStringLiteral("logRecordCount");
@@ -235,3 +237,5 @@ QStringList checkRecordCount(const StoreConnection &connection)
                 .arg(records)};
     });
 }
+
+} // namespace qf

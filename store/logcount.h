@@ -5,6 +5,8 @@
 
 #include <functional>
 
+namespace qf {
+
 class StoreConnection;
 
 // The record count of table log, kept in the store file so that an open
@@ -57,3 +59,5 @@ void appendUncounted(const StoreConnection &connection, qint64 added, const std:
 // count of log, or when the store has none (the station makes it at its
 // next open).
 QStringList checkRecordCount(const StoreConnection &connection);
+
+} // namespace qf

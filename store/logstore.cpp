@@ -11,6 +11,8 @@
 
 #include <algorithm>
 
+namespace qf {
+
 namespace {
 
 constexpr int SynchronousFull = 2;
@@ -297,3 +299,5 @@ std::vector<LogRecordset::Values> LogRecordset::ReadRows(qint64 first, qint64 co
     }
     return rows;
 }
+
+} // namespace qf

@@ -13,6 +13,8 @@
 #include <optional>
 #include <vector>
 
+namespace qf {
+
 class StoreConnection;
 class LogRecordset;
 
@@ -145,3 +147,5 @@ private:
 // station's error naming the path, table or field. Returns the table's
 // column names.
 QStringList checkLogTable(const StoreConnection &connection, const QString &table);
+
+} // namespace qf

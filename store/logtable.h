@@ -11,9 +11,9 @@
 
 #include <limits>
 
-class StoreConnection;
-
 namespace qf {
+
+class StoreConnection;
 
 // One row per column of the table or view named by parameter 1 (SQLite's
 // names ignore case): its kind ("table" or "view") and the column's name. No

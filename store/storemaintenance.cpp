@@ -24,6 +24,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+namespace qf {
+
 namespace {
 
 constexpr qint64 FillBatch = 200000;
@@ -579,3 +581,5 @@ void backupStore(const QString &path, const QString &dest)
     publish(part.fileName(), target.absoluteFilePath());
     part.setAutoRemove(false);
 }
+
+} // namespace qf

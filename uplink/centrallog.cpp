@@ -6,6 +6,8 @@
 #include <cmath>
 #include <memory>
 
+namespace qf {
+
 namespace {
 
 // The central table. Its key makes every retry of a batch harmless.
@@ -257,3 +259,5 @@ void CentralLog::insert(const QString &station, int generation, const std::vecto
     if (PQresultStatus(result.get()) != PGRES_COMMAND_OK)
         fail(QStringLiteral("inserting records"), PQresultErrorField(result.get(), PG_DIAG_SQLSTATE));
 }
+
+} // namespace qf

@@ -10,6 +10,8 @@
 
 struct pg_conn;
 
+namespace qf {
+
 // A failure of the central database. A transient one (server down or
 // restarting, connection dropped) is retried; a lasting one (a bad
 // connection string, a refused login, a table of another shape) ends the
@@ -63,3 +65,5 @@ private:
     QString m_conninfo;
     pg_conn *m_conn = nullptr;
 };
+
+} // namespace qf

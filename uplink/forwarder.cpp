@@ -4,6 +4,8 @@
 
 #include <algorithm>
 
+namespace qf {
+
 namespace {
 
 using namespace std::chrono_literals;
@@ -125,3 +127,5 @@ void Forwarder::enter(State state, const QString &line)
     m_state = state;
     m_report(line);
 }
+
+} // namespace qf

@@ -9,6 +9,8 @@
 #include <functional>
 #include <optional>
 
+namespace qf {
+
 // Forwards every record of a station's store to the central table exactly
 // once: it resumes after the station's newest central row, forwards what the
 // store holds beyond it in batches, then follows new records. A store that
@@ -51,3 +53,5 @@ private:
     std::optional<ForwardedRecord> m_last; // the newest record sent in this generation
     std::chrono::milliseconds m_backOff{0};
 };
+
+} // namespace qf

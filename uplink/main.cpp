@@ -20,6 +20,8 @@
 #include <cstdio>
 #include <optional>
 
+using namespace qf;
+
 namespace {
 
 enum ExitStatus { Stopped = 0, StoreFault = 1, Refused = 2 };

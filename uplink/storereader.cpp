@@ -6,6 +6,8 @@
 
 #include <cmath>
 
+namespace qf {
+
 namespace {
 
 constexpr int RowidColumn = 0;
@@ -96,3 +98,5 @@ std::vector<ForwardedRecord> StoreReader::read(qint64 first, int limit) const
     m_select.finish(); // ends the read transaction
     return records;
 }
+
+} // namespace qf

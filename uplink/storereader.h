@@ -8,6 +8,8 @@
 #include <optional>
 #include <vector>
 
+namespace qf {
+
 class StoreConnection;
 
 // One record of table log as the uplink forwards it: its rowid, its serial
@@ -42,3 +44,5 @@ private:
     std::unique_ptr<StoreConnection> m_connection;
     mutable QSqlQuery m_select; // prepared once, run per read
 };
+
+} // namespace qf

@@ -22,6 +22,8 @@
 #include <chrono>
 #include <cstdio>
 
+using namespace qf;
+
 using namespace std::chrono;
 using namespace std::chrono_literals;
 using namespace qf::bench;

@@ -39,6 +39,8 @@
 #include <optional>
 #include <vector>
 
+using namespace qf;
+
 namespace {
 
 using namespace qf::bench;

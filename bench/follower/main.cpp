@@ -19,6 +19,8 @@
 #include <chrono>
 #include <cstdio>
 
+using namespace qf;
+
 namespace {
 
 using Clock = std::chrono::steady_clock;

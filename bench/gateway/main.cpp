@@ -37,6 +37,8 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+using namespace qf;
+
 namespace {
 
 using namespace qf::bench;

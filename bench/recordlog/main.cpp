@@ -39,6 +39,8 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+using namespace qf;
+
 namespace {
 
 using namespace qf::bench;

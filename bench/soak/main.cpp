@@ -30,6 +30,8 @@
 #include <cstdio>
 #include <optional>
 
+using namespace qf;
+
 using namespace std::chrono_literals;
 using namespace qf::bench;
 

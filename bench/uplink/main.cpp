@@ -25,6 +25,8 @@
 #include <map>
 #include <vector>
 
+using namespace qf;
+
 namespace {
 
 using namespace qf::bench;

@@ -37,6 +37,8 @@
 #include <poll.h>
 #include <unistd.h>
 
+using namespace qf;
+
 using namespace std::chrono;
 using namespace qf::bench;
 

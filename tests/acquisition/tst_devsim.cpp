@@ -16,6 +16,8 @@
 
 #include <csignal>
 
+using namespace qf;
+
 class TestDevsim : public QObject {
     Q_OBJECT
 private Q_SLOTS:

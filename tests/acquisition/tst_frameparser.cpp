@@ -8,6 +8,8 @@
 #include <QDir>
 #include <QTest>
 
+using namespace qf;
+
 namespace {
 // A stream read one character at a time, or readLength at a time (0: all
 // that waits).

@@ -17,6 +17,8 @@
 #include <functional>
 #include <optional>
 
+using namespace qf;
+
 namespace {
 struct Bench : PtyDevice {
     QtSerialComm comm{dir.path()};

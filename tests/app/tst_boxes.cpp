@@ -18,6 +18,8 @@
 #include <functional>
 #include <unistd.h>
 
+using namespace qf;
+
 // The real message boxes the operator answers and the default error report;
 // then the quillfern executable itself, started in an application directory
 // that lacks the store: it names the missing file, creates nothing, and ends

@@ -13,6 +13,8 @@
 #include <functional>
 #include <optional>
 
+using namespace qf;
+
 // The window with its station over the in-memory serial component: the
 // states after start-up, what each control reaches, where errors go, and
 // that a frame is acknowledged (the poll burst after its last comma) only

@@ -1,5 +1,7 @@
 #include "parserfuzz.h"
 
+namespace qf {
+
 namespace {
 constexpr char Deliver = char(0xFD), Escape = char(0xFE);
 constexpr int BurstLength = 4;
@@ -72,3 +74,5 @@ void ParserRun::check(bool held, const char *what)
     if (!held && m_error.isEmpty())
         m_error = QString::fromUtf8(what);
 }
+
+} // namespace qf

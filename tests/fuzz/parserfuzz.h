@@ -6,6 +6,8 @@
 #include <QByteArrayList>
 #include <QByteArrayView>
 
+namespace qf {
+
 // Plays a script of arrivals and events through the receive handler, run
 // directly for each event over the in-memory component (no event loop runs,
 // so the component's own events never come), and checks its invariants
@@ -45,3 +47,5 @@ private:
     int m_bursts = 0;
     QString m_error;
 };
+
+} // namespace qf

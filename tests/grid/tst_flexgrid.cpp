@@ -9,6 +9,8 @@
 #include <QStyleFactory>
 #include <QStyleOptionHeader>
 
+using namespace qf;
+
 namespace {
 // A source of 1000 rows "r<n>" that counts its reads.
 struct CountingSource : FlexGridSource {

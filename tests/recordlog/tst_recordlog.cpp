@@ -4,6 +4,8 @@
 #include <QFont>
 #include <QProcess>
 
+using namespace qf;
+
 namespace {
 
 // Line noise in Temp1: a number too large for a double, stored as null.

@@ -4,6 +4,8 @@
 
 #include <QTest>
 
+using namespace qf;
+
 // ON and OFF against the in-memory serial component: what each asks of the
 // component, what reaches the device and which warnings the operator sees.
 // That ON opens the port as the last START left it, touching neither port

@@ -10,6 +10,8 @@
 #include <iostream>
 #include <string>
 
+using namespace qf;
+
 int main(int argc, char *argv[])
 {
     QCoreApplication app(argc, argv);

@@ -11,6 +11,8 @@
 
 #include <cstdio>
 
+using namespace qf;
+
 constexpr int CommitsBeforeDelete = 10;
 
 int main(int argc, char *argv[])

@@ -4,6 +4,8 @@
 #include <QProcess>
 #include <QRandomGenerator>
 
+using namespace qf;
+
 // A station killed at random moments loses no record it had committed, and
 // its store stays sound.
 class TestDurability : public QObject {

@@ -8,6 +8,8 @@
 #include <sys/mount.h>
 #include <unistd.h>
 
+using namespace qf;
+
 namespace {
 const std::array<QString, 4> Frame{"  21.5", "  22", "  7", "  0.5"};
 

@@ -6,6 +6,8 @@
 #include <QList>
 #include <QString>
 
+namespace qf {
+
 // Records every message box asked for and answers from a script (default:
 // the first answer the box's buttons allow, OK or No).
 class FakeMessageBoxes : public MessageBoxes {
@@ -61,3 +63,5 @@ public:
 private:
     QList<Error> m_errors;
 };
+
+} // namespace qf

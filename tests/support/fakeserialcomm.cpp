@@ -3,6 +3,8 @@
 #include "acquisition/linesettings.h"
 #include "acquisition/portnumber.h"
 
+namespace qf {
+
 namespace {
 void throwIfSet(std::optional<Error> &failure)
 {
@@ -102,3 +104,5 @@ void FakeSerialComm::loseDevice(const Error &error)
     m_rx.clear();
     Q_EMIT deviceLost(error);
 }
+
+} // namespace qf

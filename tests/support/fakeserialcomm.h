@@ -8,6 +8,8 @@
 
 #include <optional>
 
+namespace qf {
+
 // In-memory serial component for tests. Every operation is recorded in order
 // as text in log():
 //   writes  "CommPort=3", "Settings=9600,N,8,1", "InputLen=1",
@@ -94,3 +96,5 @@ private:
     std::optional<Error> m_failClose;
     std::optional<Error> m_failOutput;
 };
+
+} // namespace qf

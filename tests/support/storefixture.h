@@ -14,6 +14,8 @@
 #include <QTest>
 #include <QUuid>
 
+namespace qf {
+
 // A temporary application directory whose path has spaces and non-ASCII
 // characters, with a way to make and inspect store files behind the
 // station's back.
@@ -89,3 +91,5 @@ struct ListedLog {
     FakeMessageBoxes boxes;
     RecordLog log;
 };
+
+} // namespace qf

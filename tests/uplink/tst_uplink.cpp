@@ -14,6 +14,8 @@
 #include <signal.h>
 #include <sys/prctl.h>
 
+using namespace qf;
+
 namespace {
 
 constexpr int CatchUpTimeoutMs = 20000;

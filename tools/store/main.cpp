@@ -12,6 +12,8 @@
 
 #include <cstdio>
 
+using namespace qf;
+
 namespace {
 
 namespace Exit {
