@@ -4,13 +4,14 @@
 //   quillfern-uplink --station NAME --db CONNINFO [DIR]
 //
 // Exit status: 0 after SIGTERM or SIGINT, 1 for a store that is missing or
-// not the station's, 2 for a bad command line, a bad connection string or a
-// database that refuses the uplink.
+// not the station's, 2 for a bad command line, a bad connection string (or
+// one with a password in it) or a database that refuses the uplink for good.
 
 #include "common/error.h"
 #include "store/storemaintenance.h"
-#include "uplink/centrallog.h"
+#include "uplink/centraldatabase.h"
 #include "uplink/forwarder.h"
+#include "uplink/logsource.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -97,16 +98,19 @@ int main(int argc, char *argv[])
     if (!options)
         return Refused;
     try {
-        CentralLog central(options->conninfo);
-        Forwarder forwarder(
-            storeFilePath(options->dir), central, options->station,
+        qf::CentralDatabase central(options->conninfo);
+        std::vector<std::unique_ptr<qf::UplinkSource>> sources;
+        sources.push_back(
+            std::make_unique<qf::LogSource>(storeFilePath(options->dir), options->station, say));
+        qf::Forwarder forwarder(
+            central, options->station, std::move(sources),
             [&stopSignals](std::chrono::milliseconds d) { return stopSignals.pause(d); }, say);
         forwarder.run();
         return Stopped;
     } catch (const StationError &e) {
         say(QStringLiteral("error %1: %2").arg(e.error().number).arg(e.error().description));
         return StoreFault;
-    } catch (const CentralError &e) {
+    } catch (const qf::CentralError &e) {
         say(QStringLiteral("PostgreSQL refuses the uplink: %1").arg(e.message()));
         return Refused;
     }
