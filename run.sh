@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds, creates the store if absent, and opens the
-# window with the simulated device attached as COM1, and the trend viewer
-# beside it. The simulator and the viewer stop when the window closes.
+# window with the simulated device attached as COM1, and the trend viewer and
+# the alarm service beside it. They and the simulator stop when the window
+# closes.
 set -euo pipefail
 source "$(dirname "$0")/scripts/common.sh"
 
@@ -54,11 +55,13 @@ else
     qf_say "opening the window: set COM to $port, then press START to see the values arrive"
 fi
 # The trend viewer opens beside the window and follows the records as they
-# are logged; it closes with the window.
-qf_say "opening the trend viewer beside the window"
+# are logged; the alarm service runs beside them (its lines on this
+# terminal, limits in quillfern.ini). Both stop when the window closes.
+qf_say "opening the trend viewer beside the window, the alarm service beside both"
 "${display_wrap[@]}" bash -c '
     "$0/quillfern" & window=$!
     "$0/quillfern-trend" "$0" & trend=$!
+    "$0/quillfern-alarms" "$0" & alarms=$!
     wait "$window"; status=$?
-    kill "$trend" 2>/dev/null; wait "$trend" 2>/dev/null
+    kill "$trend" "$alarms" 2>/dev/null; wait "$trend" "$alarms" 2>/dev/null
     exit "$status"' "$bin"

@@ -39,6 +39,8 @@ inline constexpr int StoreFull = 3026;        // the disk that holds the store i
 inline constexpr int StoreInUse = 3045;       // another station (or the store tool) works on the store
 // Record grid
 inline constexpr int GridOutOfRange = 381; // a grid row, column or row count outside the grid
+// Alarm service
+inline constexpr int LimitsInvalid = 9101; // quillfern.ini holds a line or value that is not a limit
 } // namespace ErrorCode
 
 class StationError : public std::exception {

@@ -9,7 +9,7 @@ QF_PACKAGES=(cmake g++ make pkg-config dpkg-dev file libpq-dev postgresql-15
              qt6-base-dev qt6-serialport-dev libqt6sql6-sqlite qt6-svg-dev
              libqcustomplot-dev libsqlite3-dev
              fonts-liberation fonts-dejavu-core
-             xvfb xauth xdotool)
+             xvfb xauth xdotool lintian)
 
 qf_say() { printf '\033[1m==> %s\033[0m\n' "$*" >&2; }
 

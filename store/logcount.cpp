@@ -222,7 +222,7 @@ QStringList checkRecordCount(const StoreConnection &connection)
         if (!*matches)
             return QStringList{
                 QStringLiteral("The record count's table %1 or its triggers are missing or changed; "
-                               "the station rebuilds them at its next start.")
+                               "the station's next start (or quillfern-store repair) rebuilds them.")
                     .arg(CountTable)};
         const std::optional<qint64> kept = sealedCount(connection);
         const qint64 records = countRows(connection, LogTable);
@@ -230,7 +230,7 @@ QStringList checkRecordCount(const StoreConnection &connection)
             return QStringList();
         return QStringList{
             QStringLiteral("The record count in %1 says %2, but table log holds %3 records; "
-                           "delete the row of %1 and the station rebuilds it at its next start.")
+                           "quillfern-store repair rebuilds it.")
                 .arg(CountTable, kept ? QString::number(*kept) : QStringLiteral("nothing usable"))
                 .arg(records)};
     });

@@ -22,8 +22,16 @@ QString storeUri(const QString &path, StoreConnection::Access access)
     // A file URL encodes '?', '#', '%', spaces and non-ASCII characters, which
     // SQLite decodes again; "mode" keeps SQLite from creating the file.
     const QString url = QUrl::fromLocalFile(QFileInfo(path).absoluteFilePath()).toString(QUrl::FullyEncoded);
-    if (access == StoreConnection::Access::ReadWrite)
+    switch (access) {
+    case StoreConnection::Access::ReadWrite:
         return url + QStringLiteral("?mode=rw");
+    case StoreConnection::Access::Immutable:
+        return url + QStringLiteral("?mode=ro&immutable=1");
+    case StoreConnection::Access::ReadOnlyWal:
+        return url + QStringLiteral("?mode=ro&readonly_shm=1");
+    case StoreConnection::Access::ReadOnly:
+        break;
+    }
     // Where SQLite can create no shared-memory file beside the store (a
     // read-only mount) and no write-ahead log is left to read, the file is
     // read as immutable: nothing can change it there.
@@ -54,7 +62,7 @@ StoreConnection::StoreConnection(const QString &path, Access access)
     QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), m_name);
     db.setDatabaseName(storeUri(path, access));
     QString options = QStringLiteral("QSQLITE_OPEN_URI;QSQLITE_BUSY_TIMEOUT=%1").arg(StoreBusyWait.count());
-    if (access == Access::ReadOnly)
+    if (access != Access::ReadWrite)
         options += QStringLiteral(";QSQLITE_OPEN_READONLY");
     db.setConnectOptions(options);
     if (!db.open()) {

@@ -18,10 +18,22 @@ inline constexpr std::chrono::milliseconds StoreBusyWait{5000};
 // missing file is never created behind the caller's back.
 class StoreConnection {
 public:
-    enum class Access { ReadWrite, ReadOnly };
+    enum class Access {
+        ReadWrite,
+        // Nothing of this connection writes to the store file.
+        ReadOnly,
+        // The store file alone, as it is: no lock taken, no write-ahead log
+        // read or made. Only sound when the caller proves afterwards that
+        // nothing wrote the file meanwhile.
+        Immutable,
+        // The store file and its write-ahead log through their shared
+        // memory opened read-only: not even the reader's mark is written
+        // there. Both files must be there, or nothing opens.
+        ReadOnlyWal,
+    };
 
     // Opens the existing file at path, for reading and writing or for
-    // reading only (then nothing of this connection writes to the file).
+    // reading only.
     explicit StoreConnection(const QString &path, Access access = Access::ReadWrite);
     ~StoreConnection();
     StoreConnection(const StoreConnection &) = delete;

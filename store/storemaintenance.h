@@ -39,15 +39,26 @@ void exportStore(const QString &path, QIODevice &out);
 QByteArray exportHeaderLine();
 QByteArray exportRecordLine(const QVariantList &values);
 
-// Runs SQLite's integrity check, checks table log and its six fields, and
-// proves that the station can list the records and append one (inside a
-// transaction that is rolled back, so nothing changes), and checks the record
-// count the station keeps beside the table (logcount.h). Returns the problems
-// found; none means the store is sound. A file that cannot be opened as a
-// database raises its error.
+// Runs SQLite's integrity check, checks table log and its six fields and
+// the record count the station keeps beside the table (logcount.h), and
+// proves that the station can list and append records by doing so in a
+// scratch copy of the store's schema and of the rows an append meets there.
+// Writes no file of the store: it reads it through a connection that cannot
+// write (the write-ahead log's shared memory included), so that what it
+// reports stays there to be seen again. Returns the problems found; none
+// means the store is sound. A file that cannot be opened as a database
+// raises its error.
 QStringList checkStore(const QString &path);
+
+// Mends what the station mends at its start (an unfinished transaction, a
+// write-ahead log left behind, the journal mode) and rebuilds the record
+// count from a count of the table, also one the station would trust.
+void repairStore(const QString &path);
 
 // Writes a consistent copy of the store into the new single file dest, also
 // while a station logs into it (the records still in the write-ahead log
-// included). Refuses a dest that exists.
+// included), writing no file of the store. The copy is made under a
+// temporary name beside dest, synchronised to its disk and then named dest,
+// so that a failure leaves no file. Refuses an empty dest, one that exists,
+// and a symbolic link; a full disk is named as dest's.
 void backupStore(const QString &path, const QString &dest);

@@ -31,7 +31,7 @@ private slots:
     // The record count kept beside table log: exact for any writer that
     // leaves the triggers alone, and rebuilt by the next open when anything
     // made it stale. The store check reports a stale count, and proves by an
-    // append it rolls back that the station can append.
+    // append on a scratch copy of the schema that the station can append.
     void openCountsExactly_data()
     {
         const QString insert = "INSERT INTO log (\"Sr No\", Temp1) VALUES ('11', 1)";
@@ -81,7 +81,8 @@ private slots:
         QVERIFY2(problem.isEmpty() ? problems.isEmpty() : !problems.filter(problem).isEmpty(),
                  qPrintable(problems.join('\n')));
 
-        QCOMPARE(store.column("SELECT count(*) FROM log"), QStringList{records}); // the check's append undone
+        QCOMPARE(store.column("SELECT count(*) FROM log"),
+                 QStringList{records}); // the check appended nothing
         QCOMPARE(QString::number(store.records()->RecordCount()), records);
         QCOMPARE(store.column("SELECT records FROM logRecordCount"), QStringList{records});
         QCOMPARE(checkStore(store.path()).filter("logRecordCount"), QStringList()); // rebuilt

@@ -33,6 +33,23 @@ struct SmallDisk {
     QTemporaryDir dir;
     bool mounted = false;
 };
+
+int storeTool(const QStringList &args)
+{
+    return QProcess::execute(qEnvironmentVariable("QF_BIN_DIR") + "/quillfern-store", args);
+}
+
+// Every entry of dir with its size, time of change and contents' hash, as
+// another process reads them (closing a file here would drop the locks a
+// station of this process holds on it).
+QByteArray fileStates(const QString &dir)
+{
+    QProcess find;
+    find.start("find",
+               {dir, "-mindepth", "1", "-printf", "%f %s %T@\n", "-type", "f", "-exec", "md5sum", "{}", "+"});
+    find.waitForFinished();
+    return find.readAllStandardOutput();
+}
 } // namespace
 
 // Faults of the store's files and of its disk, through the real store.
@@ -97,6 +114,84 @@ private slots:
         const QString copy = QDir(store.dir()).filePath("copy.mdb");
         backupStore(store.path(), copy);
         QCOMPARE(LogDatabase::OpenDatabase(copy)->OpenRecordset("log")->RecordCount(), 11);
+    }
+
+    // The check writes no file of the store, whatever state it finds it in,
+    // so that what it reports is still there for the next check.
+    void checkChangesNothing_data()
+    {
+        // statements, or "sh:" and a shell command run in the application directory
+        QTest::addColumn<QStringList>("behindTheBack");
+        QTest::addColumn<bool>("stationLogs"); // a station holds records in the write-ahead log
+        QTest::addColumn<int>("status");       // the check's: 0 sound, 4 problems found
+        const QString rollback = "PRAGMA journal_mode=DELETE";
+        // Replacing a row runs the insert trigger but not the delete trigger.
+        const QString replace = "INSERT OR REPLACE INTO log (rowid, \"Sr No\") VALUES (5, '5')";
+        QTest::newRow("rollback journal") << QStringList{rollback} << false << 0;
+        QTest::newRow("count stale, rollback journal") << QStringList{rollback, replace} << false << 4;
+        QTest::newRow("count stale, write-ahead log") << QStringList{replace} << false << 4;
+        QTest::newRow("count stale, station logging") << QStringList{replace} << true << 4;
+        QTest::newRow("unfinished transaction")
+            << QStringList{rollback,
+                           "sh:printf '\\331\\325\\005\\371\\040\\241\\143\\327' > velk.mdb-journal"}
+            << false << 4;
+    }
+    void checkChangesNothing()
+    {
+        QFETCH(QStringList, behindTheBack);
+        QFETCH(bool, stationLogs);
+        QFETCH(int, status);
+        StoreFixture store;
+        store.create(10);
+        std::optional<ListedLog> station;
+        if (stationLogs) {
+            station.emplace(store);
+            station->log.commit(Frame);
+        }
+        for (const QString &step : behindTheBack) {
+            if (step.startsWith(u"sh:"))
+                QCOMPARE(QProcess::execute("sh", {"-c", "cd \"$0\" && " + step.mid(3), store.dir()}), 0);
+            else
+                store.sql({step});
+        }
+        const QByteArray before = fileStates(store.dir());
+        for (int check = 0; check < 2; ++check) {
+            QCOMPARE(storeTool({"check", store.dir()}), status);
+            QCOMPARE(fileStates(store.dir()), before);
+        }
+        // Mending is the station's, or an explicit repair's when no station logs.
+        QCOMPARE(storeTool({"repair", store.dir()}), stationLogs ? 1 : 0);
+        if (!stationLogs)
+            QCOMPARE(storeTool({"check", store.dir()}), 0);
+    }
+
+    // A refused backup leaves the directory as it was: one without a name,
+    // or to a dangling link whose target it would make.
+    void backupRefused()
+    {
+        StoreFixture store;
+        store.create(10);
+        const QString link = QDir(store.dir()).filePath("b.mdb");
+        QVERIFY(QFile::link("made.mdb", link));
+        const QByteArray before = fileStates(store.dir());
+        for (const QString &dest : {QString(), link})
+            QVERIFY(failure([&] { backupStore(store.path(), dest); }).startsWith("3146 "));
+        QCOMPARE(fileStates(store.dir()), before);
+    }
+
+    // A backup to a disk that fills up names that disk, and leaves nothing
+    // there.
+    void backupToAFullDisk()
+    {
+        SmallDisk disk;
+        if (!disk.mounted)
+            QSKIP("no tmpfs can be mounted here (needs root)");
+        StoreFixture store;
+        store.create(50000);
+        const QString dest = disk.dir.filePath("b.mdb");
+        const QString refused = failure([&] { backupStore(store.path(), dest); });
+        QVERIFY2(refused.startsWith("3026 The disk that holds the backup file " + dest), qPrintable(refused));
+        QCOMPARE(fileStates(disk.dir.path()), QByteArray());
     }
 
     void fullDisk()

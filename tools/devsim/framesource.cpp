@@ -1,6 +1,13 @@
 #include "framesource.h"
 
+#include <QFile>
+
 #include <algorithm>
+
+namespace {
+// The values of a frame: one per sensor.
+constexpr qsizetype FrameValues = 4;
+} // namespace
 
 FrameSource::FrameSource(unsigned seed) : m_rng(seed)
 {
@@ -9,8 +16,43 @@ FrameSource::FrameSource(unsigned seed) : m_rng(seed)
         t = start(m_rng);
 }
 
+std::optional<QList<QByteArray>> FrameSource::readFrames(const QString &path, QString *error)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) {
+        *error = path + QStringLiteral(": ") + file.errorString();
+        return std::nullopt;
+    }
+    QList<QByteArray> frames;
+    const QList<QByteArray> lines = file.readAll().split('\n');
+    for (qsizetype i = 0; i < lines.size(); ++i) {
+        QByteArray line = lines.at(i).trimmed();
+        if (line.isEmpty() || line.startsWith('#'))
+            continue;
+        if (line.endsWith(','))
+            line.chop(1);
+        const QList<QByteArray> values = line.split(',');
+        const bool frame = values.size() == FrameValues && !line.contains('N');
+        if (!frame) {
+            *error = QStringLiteral("%1:%2: expected %3 values separated by commas")
+                         .arg(path)
+                         .arg(i + 1)
+                         .arg(FrameValues);
+            return std::nullopt;
+        }
+        frames.append('N' + values.join(',') + ',');
+    }
+    if (frames.isEmpty()) {
+        *error = path + QStringLiteral(": no frames");
+        return std::nullopt;
+    }
+    return frames;
+}
+
 QByteArray FrameSource::next()
 {
+    if (!m_played.isEmpty())
+        return m_played.at(m_nextPlayed++ % m_played.size());
     std::normal_distribution<double> noise(0.0, 0.05);
     std::normal_distribution<double> driftStep(0.0, 0.01);
     std::uniform_real_distribution<double> vibration(0.05, 0.95);

@@ -129,8 +129,14 @@ int main(int argc, char *argv[])
     const QCommandLineOption floodOption(
         QStringLiteral("flood"), QStringLiteral("Do not wait for the poll: send each frame whole, one every "
                                                 "--interval, as fast as the line takes them."));
+    const QCommandLineOption playOption(
+        QStringLiteral("play"),
+        QStringLiteral("Send the readings of this file instead of simulated ones, in turn and again from the "
+                       "first: one frame per line, four values separated by commas (\"35.5,22,23,0.5\"); "
+                       "empty lines and lines starting with # are skipped."),
+        QStringLiteral("file"));
     parser.addOptions({floodOption, dirOption, portOption, intervalOption, framesOption, resendOption,
-                       seedOption, blinkOption, outageOption});
+                       seedOption, blinkOption, outageOption, playOption});
     parser.process(app);
     if (!parser.positionalArguments().isEmpty()) {
         std::fprintf(stderr, "quillfern-devsim: unexpected argument \"%s\"\n",
@@ -163,6 +169,17 @@ int main(int argc, char *argv[])
         seed = unsigned(toNumber(parser.value(seedOption), 0, "seed", &ok));
     if (!ok)
         return 2;
+    FrameSource source(seed);
+    if (parser.isSet(playOption)) {
+        QString error;
+        const std::optional<QList<QByteArray>> frames =
+            FrameSource::readFrames(parser.value(playOption), &error);
+        if (!frames) {
+            std::fprintf(stderr, "quillfern-devsim: %s\n", qPrintable(error));
+            return 2;
+        }
+        source.play(*frames);
+    }
     if (stopFd < 0) {
         std::perror("quillfern-devsim: signalfd");
         return 1;
@@ -173,7 +190,6 @@ int main(int argc, char *argv[])
     if (pty == nullptr)
         return 1;
 
-    FrameSource source(seed);
     DeviceSimulator simulator(*pty, source, options, stderr);
     simulator.setBlink({[&device] { device.vanish(); }, [&device] { return device.publish(); }});
     const int code = simulator.run(stopFd);

@@ -1,4 +1,4 @@
-// quillfern-store: makes, fills, exports, checks and backs up the station's log store.
+// quillfern-store: makes, fills, exports, checks, repairs and backs up the station's log store.
 
 #include "common/error.h"
 #include "store/storefiles.h"
@@ -24,19 +24,25 @@ constexpr int Failed = 5;
 } // namespace Exit
 
 const char *const Description =
-    "Makes, fills, exports, checks and backs up the station's log store velk.mdb.\n"
+    "Makes, fills, exports, checks, repairs and backs up the station's log store velk.mdb.\n"
     "\n"
     "Commands (DIR defaults to this program's own directory):\n"
     "  create [DIR]   make DIR/velk.mdb with an empty table log; refuses when it exists\n"
     "  export [DIR]   write the records as CSV to standard output\n"
     "  fill N [DIR]   append N synthetic records\n"
     "  check [DIR]    run the integrity check, check table log, its fields and the record\n"
-    "                 count the station keeps beside it, and prove that the station can\n"
-    "                 list and append records (nothing is changed)\n"
-    "  backup DEST [DIR]  copy the store into the new single file DEST, also while a\n"
-    "                 station logs\n"
+    "                 count the station keeps beside it, and prove on a scratch copy of\n"
+    "                 the schema that the station can list and append records; reads\n"
+    "                 only: no file of the store is written or made, also while a station\n"
+    "                 logs\n"
+    "  repair [DIR]   mend what the station mends at its start (an unfinished transaction,\n"
+    "                 a write-ahead log left behind) and rebuild the record count\n"
+    "  backup DEST [DIR]  copy the store into the new file DEST (not a symbolic link),\n"
+    "                 also while a station logs; the copy gets its name DEST only when\n"
+    "                 it is whole on the disk\n"
     "\n"
-    "create and fill refuse while a station (or another store tool) writes the store.\n"
+    "create, fill and repair refuse while a station (or another store tool) writes the\n"
+    "store.\n"
     "\n"
     "Exit status:\n"
     "  0  done; for check: the store is sound\n"
@@ -79,7 +85,7 @@ int main(int argc, char *argv[])
     parser.setApplicationDescription(QString::fromLatin1(Description));
     parser.addHelpOption();
     parser.addPositionalArgument(QStringLiteral("command"),
-                                 QStringLiteral("create, export, fill, check or backup"));
+                                 QStringLiteral("create, export, fill, check, repair or backup"));
     parser.addPositionalArgument(QStringLiteral("args"),
                                  QStringLiteral("N for fill or DEST for backup, then DIR"),
                                  QStringLiteral("[N|DEST] [DIR]"));
@@ -102,7 +108,7 @@ int main(int argc, char *argv[])
     }
     QString dest;
     if (command == QLatin1String("backup")) {
-        if (args.isEmpty()) {
+        if (args.isEmpty() || args.first().isEmpty()) {
             printError(QStringLiteral("backup needs a destination file DEST"));
             return Exit::Usage;
         }
@@ -119,7 +125,8 @@ int main(int argc, char *argv[])
         // Writers take the store's lock first; nothing reads a file that is
         // not a store.
         std::unique_ptr<StoreLock> lock;
-        if (command == QLatin1String("create") || command == QLatin1String("fill"))
+        if (command == QLatin1String("create") || command == QLatin1String("fill") ||
+            command == QLatin1String("repair"))
             lock = StoreLock::take(path);
         if (command != QLatin1String("create"))
             checkStoreFile(path);
@@ -141,6 +148,10 @@ int main(int argc, char *argv[])
         }
         if (command == QLatin1String("fill")) {
             fillStore(path, count);
+            return Exit::Ok;
+        }
+        if (command == QLatin1String("repair")) {
+            repairStore(path);
             return Exit::Ok;
         }
         if (command == QLatin1String("backup")) {
