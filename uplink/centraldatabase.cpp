@@ -33,12 +33,14 @@ constexpr std::array<const char *, 3> RefusedClasses{"28", "3D", "42"};
 constexpr std::array<const char *, 3> RecordClasses{"22", "23", "P0"};
 
 constexpr const char *PositionTable = "quillfern_uplink_position";
-constexpr const char *CreatePositionTable = "CREATE TABLE quillfern_uplink_position ("
-                                            " station text NOT NULL,"
-                                            " source text NOT NULL,"
-                                            " generation integer NOT NULL,"
-                                            " mark bytea NOT NULL,"
-                                            " PRIMARY KEY (station, source))";
+constexpr const char *PositionColumns = "(station text NOT NULL,"
+                                        " source text NOT NULL,"
+                                        " generation integer NOT NULL,"
+                                        " mark bytea NOT NULL,"
+                                        " PRIMARY KEY (station, source))";
+// Uplinks that make a table take turns: the second finds it made.
+constexpr const char *CreateTable = "BEGIN; SELECT pg_advisory_xact_lock(hashtext('quillfern-uplink'));"
+                                    " CREATE TABLE IF NOT EXISTS %1 %2; COMMIT";
 constexpr const char *SessionCheck =
     "SELECT pg_is_in_recovery(), current_setting('transaction_read_only') = 'on',"
     " to_regclass('quillfern_uplink_position') IS NULL";
@@ -186,7 +188,7 @@ void CentralDatabase::open()
                                           "(default_transaction_read_only): the uplink cannot write"));
     }
     if (isTrue(session[NoPositionTable]))
-        execute(QStringLiteral("making table quillfern_uplink_position"), CreatePositionTable);
+        createTable(PositionTable, PositionColumns);
 }
 
 PGresult *CentralDatabase::run(PGresult *result, const QString &what, int expected)
@@ -234,9 +236,11 @@ std::vector<CentralDatabase::Row> CentralDatabase::query(const QString &what, co
     return rows;
 }
 
-void CentralDatabase::execute(const QString &what, const char *sql)
+void CentralDatabase::createTable(const char *table, const QByteArray &definition)
 {
-    Result(run(PQexec(m_conn, sql), what, PGRES_COMMAND_OK));
+    const QByteArray sql = QByteArray(CreateTable).replace("%1", table).replace("%2", definition);
+    Result(run(PQexec(m_conn, sql.constData()), QStringLiteral("making table %1").arg(QLatin1String(table)),
+               PGRES_COMMAND_OK));
 }
 
 std::vector<CentralColumn> CentralDatabase::columns(const char *table)

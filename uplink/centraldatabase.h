@@ -84,7 +84,9 @@ public:
     // message of its failure.
     using Row = std::vector<std::optional<QByteArray>>;
     std::vector<Row> query(const QString &what, const char *sql, const Row &params = {});
-    void execute(const QString &what, const char *sql);
+    // Makes table `table` with `definition` (its columns, in parentheses)
+    // unless it is there, also when other uplinks do the same at once.
+    void createTable(const char *table, const QByteArray &definition);
     // The columns of a table, none when there is no such table.
     std::vector<CentralColumn> columns(const char *table);
 

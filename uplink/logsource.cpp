@@ -5,6 +5,7 @@
 #include <QCryptographicHash>
 #include <QDateTime>
 
+#include <charconv>
 #include <cmath>
 #include <limits>
 
@@ -42,6 +43,8 @@ constexpr const char *NoInstant = "-Infinity"; // as an element of float8[]
 constexpr const char *NoLocalTime = "-infinity";
 constexpr const char *LocalTimeFormat = "yyyy-MM-dd HH:mm:ss";
 
+// Room for one row's element in an array, mostly enough.
+constexpr qsizetype ArrayBytesPerRow = 24;
 // A null element of an array literal.
 constexpr const char *Null = "NULL";
 // How much of a field the uplink shows when it tells of a record.
@@ -50,9 +53,9 @@ constexpr qsizetype ShownLength = 40;
 constexpr const char *NewestRow = "SELECT generation, record_rowid FROM quillfern_log WHERE station = $1"
                                   " ORDER BY generation DESC, record_rowid DESC LIMIT 1";
 
-QByteArray createTable()
+QByteArray tableColumns()
 {
-    QByteArray sql = "CREATE TABLE quillfern_log (station text NOT NULL, generation integer NOT NULL,"
+    QByteArray sql = "(station text NOT NULL, generation integer NOT NULL,"
                      " record_rowid bigint NOT NULL, sr_no text, time_and_date timestamptz";
     for (int s = 0; s < schema::SensorCount; ++s)
         sql += ", " + valueColumn(s) + " double precision";
@@ -86,13 +89,18 @@ std::optional<QString> missingFrom(const CentralColumn &column, qsizetype statio
     return std::nullopt;
 }
 
-QByteArray numberText(double value)
+// A value as sent: the shortest text that reads back as the same double.
+void appendNumber(QByteArray &array, double value)
 {
-    if (std::isnan(value))
-        return "NaN";
-    if (std::isinf(value))
-        return value > 0 ? "Infinity" : "-Infinity";
-    return QByteArray::number(value, 'g', std::numeric_limits<double>::max_digits10);
+    if (std::isnan(value)) {
+        array += "NaN";
+    } else if (std::isinf(value)) {
+        array += value > 0 ? "Infinity" : "-Infinity";
+    } else {
+        std::array<char, 32> text{};
+        const auto written = std::to_chars(text.data(), text.data() + text.size(), value);
+        array.append(text.data(), written.ptr - text.data());
+    }
 }
 
 void appendQuoted(QByteArray &array, const QByteArray &text)
@@ -131,15 +139,20 @@ constexpr char DigestSeparator = '\n';
 // What a record holds, so that a record at the same rowid with the same key
 // but other values is told from it.
 QByteArray digestOf(const RecordKey &key,
-                    const std::array<std::optional<QByteArray>, schema::SensorCount> &values)
+                    const std::array<std::optional<double>, schema::SensorCount> &values)
 {
     QCryptographicHash hash(QCryptographicHash::Sha256);
     for (const QByteArray &field : {key.srNo, key.stamp}) {
         hash.addData(QByteArray::number(field.size()) + ':');
         hash.addData(field);
     }
-    for (const std::optional<QByteArray> &value : values)
-        hash.addData(value.value_or(Null) + ';');
+    QByteArray text;
+    for (const std::optional<double> &value : values) {
+        if (value)
+            appendNumber(text, *value);
+        text += ';';
+    }
+    hash.addData(text);
     return hash.result().toHex();
 }
 
@@ -169,7 +182,7 @@ void LogSource::checkTable(CentralDatabase &central)
 {
     std::vector<CentralColumn> columns = central.columns(Table);
     if (columns.empty()) {
-        central.execute(QStringLiteral("making table quillfern_log"), createTable().constData());
+        central.createTable(Table, tableColumns());
         columns = central.columns(Table);
     }
     std::vector<QByteArray> needed{StationColumn, GenerationColumn, RowidColumn, SrNoColumn, TimeColumnName};
@@ -337,8 +350,10 @@ LogSource::Row LogSource::rowOf(const RecordView &record) const
 {
     Row row;
     row.key = {record.rowid, bytesOf(record.srNo), bytesOf(record.stamp)};
-    if (record.srNo) // as UTF-8 without NULs, which a central text cannot hold
-        row.srNo = QString::fromUtf8(row.key.srNo).remove(QChar(0)).toUtf8();
+    if (record.srNo) { // as UTF-8 without NULs, which a central text cannot hold
+        const bool sendable = !row.key.srNo.contains('\0') && QByteArrayView(row.key.srNo).isValidUtf8();
+        row.srNo = sendable ? row.key.srNo : QString::fromUtf8(row.key.srNo).remove(QChar(0)).toUtf8();
+    }
     const QDateTime stamp =
         record.stamp ? parseStoredDateTime(QString::fromUtf8(row.key.stamp)) : QDateTime();
     if (!stamp.isValid())
@@ -347,10 +362,7 @@ LogSource::Row LogSource::rowOf(const RecordView &record) const
         row.time = QByteArray::number(stamp.toSecsSinceEpoch());
     else
         row.time = stamp.toString(QLatin1String(LocalTimeFormat)).toLatin1();
-    for (int s = 0; s < schema::SensorCount; ++s) {
-        if (const std::optional<double> value = record.values[std::size_t(s)])
-            row.values[std::size_t(s)] = numberText(*value);
-    }
+    row.values = record.values;
     return row;
 }
 
@@ -364,6 +376,8 @@ SourcePosition LogSource::after(qsizetype i) const
 std::vector<QByteArray> LogSource::rows(qsizetype from, qsizetype to) const
 {
     std::vector<QByteArray> arrays(BatchArrays, QByteArray("{"));
+    for (QByteArray &array : arrays)
+        array.reserve((to - from) * ArrayBytesPerRow);
     for (qsizetype i = from; i < to; ++i) {
         const Row &row = m_batch[std::size_t(i)];
         if (i > from) {
@@ -379,8 +393,12 @@ std::vector<QByteArray> LogSource::rows(qsizetype from, qsizetype to) const
             arrays[TimeArray] += row.time;
         else
             appendQuoted(arrays[TimeArray], row.time);
-        for (int s = 0; s < schema::SensorCount; ++s)
-            arrays[FirstValueArray + s] += row.values[std::size_t(s)].value_or(Null);
+        for (int s = 0; s < schema::SensorCount; ++s) {
+            if (const std::optional<double> &value = row.values[std::size_t(s)])
+                appendNumber(arrays[FirstValueArray + s], *value);
+            else
+                arrays[FirstValueArray + s] += Null;
+        }
     }
     for (QByteArray &array : arrays)
         array += '}';

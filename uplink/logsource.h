@@ -42,12 +42,13 @@ private:
     // How time_and_date holds a stamp: an instant, or the station's local
     // time as it is stored.
     enum class TimeColumn { Instant, LocalTime };
-    // A record as it is sent: each field as text, nothing for a null.
+    // A record as it is sent: Sr No and the stamp as text, nothing for a
+    // null.
     struct Row {
         RecordKey key;
         std::optional<QByteArray> srNo;
         QByteArray time;
-        std::array<std::optional<QByteArray>, schema::SensorCount> values;
+        std::array<std::optional<double>, schema::SensorCount> values{};
     };
 
     Row rowOf(const RecordView &record) const;
