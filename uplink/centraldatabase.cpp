@@ -3,6 +3,8 @@
 #include <libpq-fe.h>
 
 #include <array>
+#include <charconv>
+#include <cmath>
 #include <memory>
 
 namespace qf {
@@ -315,6 +317,30 @@ bool CentralDatabase::commit(const char *name, const QString &station, QLatin1St
     if (PQresultStatus(result.get()) != PGRES_TUPLES_OK)
         fail(QStringLiteral("inserting records"), PQresultErrorField(result.get(), PG_DIAG_SQLSTATE), true);
     return qstrcmp(PQgetvalue(result.get(), 0, 0), "1") == 0;
+}
+
+void appendArrayText(QByteArray &array, QByteArrayView text)
+{
+    array += '"';
+    for (const char c : text) {
+        if (c == '"' || c == '\\')
+            array += '\\';
+        array += c;
+    }
+    array += '"';
+}
+
+void appendArrayNumber(QByteArray &array, double value)
+{
+    if (std::isnan(value)) {
+        array += "NaN";
+    } else if (std::isinf(value)) {
+        array += value > 0 ? "Infinity" : "-Infinity";
+    } else {
+        std::array<char, 32> text{};
+        const auto written = std::to_chars(text.data(), text.data() + text.size(), value);
+        array.append(text.data(), written.ptr - text.data());
+    }
 }
 
 } // namespace qf

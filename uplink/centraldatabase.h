@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QByteArrayView>
 #include <QLatin1String>
 #include <QString>
 
@@ -112,5 +113,12 @@ private:
     QString m_conninfo;
     pg_conn *m_conn = nullptr;
 };
+
+// Elements of the PostgreSQL array literals a source's rows travel in: a
+// text, quoted; a number, as the shortest text that reads back as the same
+// double (NaN and the infinities by name); a null.
+void appendArrayText(QByteArray &array, QByteArrayView text);
+void appendArrayNumber(QByteArray &array, double value);
+inline constexpr const char *ArrayNull = "NULL";
 
 } // namespace qf

@@ -5,7 +5,6 @@
 #include <QCryptographicHash>
 #include <QDateTime>
 
-#include <charconv>
 #include <cmath>
 #include <limits>
 
@@ -45,8 +44,6 @@ constexpr const char *LocalTimeFormat = "yyyy-MM-dd HH:mm:ss";
 
 // Room for one row's element in an array, mostly enough.
 constexpr qsizetype ArrayBytesPerRow = 24;
-// A null element of an array literal.
-constexpr const char *Null = "NULL";
 // How much of a field the uplink shows when it tells of a record.
 constexpr qsizetype ShownLength = 40;
 
@@ -89,31 +86,6 @@ std::optional<QString> missingFrom(const CentralColumn &column, qsizetype statio
     return std::nullopt;
 }
 
-// A value as sent: the shortest text that reads back as the same double.
-void appendNumber(QByteArray &array, double value)
-{
-    if (std::isnan(value)) {
-        array += "NaN";
-    } else if (std::isinf(value)) {
-        array += value > 0 ? "Infinity" : "-Infinity";
-    } else {
-        std::array<char, 32> text{};
-        const auto written = std::to_chars(text.data(), text.data() + text.size(), value);
-        array.append(text.data(), written.ptr - text.data());
-    }
-}
-
-void appendQuoted(QByteArray &array, const QByteArray &text)
-{
-    array += '"';
-    for (const char c : text) {
-        if (c == '"' || c == '\\')
-            array += '\\';
-        array += c;
-    }
-    array += '"';
-}
-
 QByteArray bytesOf(const std::optional<std::string_view> &text)
 {
     return text ? QByteArray(text->data(), qsizetype(text->size())) : QByteArray();
@@ -149,7 +121,7 @@ QByteArray digestOf(const RecordKey &key,
     QByteArray text;
     for (const std::optional<double> &value : values) {
         if (value)
-            appendNumber(text, *value);
+            appendArrayNumber(text, *value);
         text += ';';
     }
     hash.addData(text);
@@ -386,18 +358,18 @@ std::vector<QByteArray> LogSource::rows(qsizetype from, qsizetype to) const
         }
         arrays[RowidArray] += QByteArray::number(row.key.rowid);
         if (row.srNo)
-            appendQuoted(arrays[SrNoArray], *row.srNo);
+            appendArrayText(arrays[SrNoArray], *row.srNo);
         else
-            arrays[SrNoArray] += Null;
+            arrays[SrNoArray] += ArrayNull;
         if (m_time == TimeColumn::Instant)
             arrays[TimeArray] += row.time;
         else
-            appendQuoted(arrays[TimeArray], row.time);
+            appendArrayText(arrays[TimeArray], row.time);
         for (int s = 0; s < schema::SensorCount; ++s) {
             if (const std::optional<double> &value = row.values[std::size_t(s)])
-                appendNumber(arrays[FirstValueArray + s], *value);
+                appendArrayNumber(arrays[FirstValueArray + s], *value);
             else
-                arrays[FirstValueArray + s] += Null;
+                arrays[FirstValueArray + s] += ArrayNull;
         }
     }
     for (QByteArray &array : arrays)

@@ -1,5 +1,6 @@
-// quillfern-uplink: forwards the records of a station's velk.mdb to a table
-// of the plant's PostgreSQL database, every record exactly once.
+// quillfern-uplink: forwards the records of a station's velk.mdb, and the
+// events of its alarm journal velk.mdb.alarms, to tables of the plant's
+// PostgreSQL database, each exactly once.
 //
 //   quillfern-uplink --station NAME --db CONNINFO [DIR]
 //
@@ -7,8 +8,10 @@
 // not the station's, 2 for a bad command line, a bad connection string (or
 // one with a password in it) or a database that refuses the uplink for good.
 
+#include "alarms/alarmjournal.h"
 #include "common/error.h"
 #include "store/storemaintenance.h"
+#include "uplink/alarmsource.h"
 #include "uplink/centraldatabase.h"
 #include "uplink/forwarder.h"
 #include "uplink/logsource.h"
@@ -100,8 +103,10 @@ int main(int argc, char *argv[])
     try {
         qf::CentralDatabase central(options->conninfo);
         std::vector<std::unique_ptr<qf::UplinkSource>> sources;
+        const QString store = storeFilePath(options->dir);
+        sources.push_back(std::make_unique<qf::LogSource>(store, options->station, say));
         sources.push_back(
-            std::make_unique<qf::LogSource>(storeFilePath(options->dir), options->station, say));
+            std::make_unique<qf::AlarmSource>(qf::alarmJournalPath(store), options->station, say));
         qf::Forwarder forwarder(
             central, options->station, std::move(sources),
             [&stopSignals](std::chrono::milliseconds d) { return stopSignals.pause(d); }, say);

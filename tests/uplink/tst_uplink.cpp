@@ -3,6 +3,7 @@
 // each of which the central table holds every record of every generation
 // exactly once with the values the store holds.
 
+#include "alarms/alarmjournal.h"
 #include "support/storefixture.h"
 
 #include <QProcess>
@@ -15,6 +16,8 @@
 #include <sys/prctl.h>
 
 namespace {
+
+using namespace qf;
 
 constexpr int CatchUpTimeoutMs = 20000;
 constexpr int KillDelayMaxMs = 250;
@@ -59,7 +62,9 @@ public:
     // once:N (N rows in the central table, each record once, all of the
     // first generation), count:CONDITION=N (N rows meet an SQL condition),
     // stamp:TEXT (a record with that TimeAndDate, "null" for a null, written
-    // behind the station's back), forget (the uplink's kept positions).
+    // behind the station's back), forget (the uplink's kept positions),
+    // alarm:N (N events in the alarm journal), alarms:N (N events of this
+    // station in the central table, each once).
     void step(const QString &step, const QString &argument)
     {
         if (step == "commit")
@@ -73,6 +78,23 @@ public:
         else if (step == "stamp")
             m_store.sql({"INSERT INTO log VALUES ('odd', " +
                          (argument == "null" ? QString("NULL") : "'" + argument + "'") + ", 1, 2, 3, 4)"});
+        else if (step == "alarm") {
+            AlarmJournal journal(alarmJournalPath(m_store.path()), AlarmJournal::Open::CreateIfMissing);
+            const AlarmJournal::Kept kept = journal.load();
+            AlarmEvent event;
+            event.alarm = {1, AlarmKind::High};
+            std::vector<AlarmEvent> events(argument.toUInt(), event);
+            AlarmJournal::Transaction transaction(journal);
+            journal.write(events, kept.snapshot, kept.mark);
+            transaction.commit();
+        } else if (step == "alarms")
+            QTRY_COMPARE_WITH_TIMEOUT(
+                runServerScript({"query", m_server,
+                                 "SELECT count(*), count(DISTINCT id) FROM quillfern_alarm "
+                                 "WHERE station = '" +
+                                     m_name + "'",
+                                 m_database}),
+                argument + "|" + argument, CatchUpTimeoutMs);
         else if (step == "forget")
             runServerScript({"run", m_server, m_database, "DELETE FROM quillfern_uplink_position"});
         else if (step == "notagain") {
@@ -267,6 +289,10 @@ private slots:
             << ""
             << killRound.repeated(25) + "uplink, check, kill, delete, commit:3, " + killRound.repeated(5) +
                    "uplink, check, term";
+        QTest::newRow("alarm journal made while the uplink runs, uplink killed")
+            << 0LL << ""
+            << ""
+            << "uplink, commit:3, alarm:2, alarms:2, kill, alarm:3, uplink, alarms:5, term";
         QTest::newRow("Kühl-1 over client_encoding=LATIN1") << 0LL << ""
                                                             << "client_encoding=LATIN1"
                                                             << "uplink, commit:5, check, term";
