@@ -44,9 +44,9 @@ constexpr const char *PositionColumns = "(station text NOT NULL,"
 constexpr const char *CreateTable = "BEGIN; SELECT pg_advisory_xact_lock(hashtext('quillfern-uplink'));"
                                     " CREATE TABLE IF NOT EXISTS %1 %2; COMMIT";
 constexpr const char *SessionCheck =
-    "SELECT pg_is_in_recovery(), current_setting('transaction_read_only') = 'on',"
-    " to_regclass('quillfern_uplink_position') IS NULL";
-enum SessionColumn { InRecovery, ReadOnly, NoPositionTable };
+    "SELECT pg_is_in_recovery(), current_setting('transaction_read_only') = 'on'";
+enum SessionColumn { InRecovery, ReadOnly };
+constexpr const char *TableMissing = "SELECT to_regclass($1) IS NULL";
 constexpr const char *SelectPosition =
     "SELECT generation, mark FROM quillfern_uplink_position WHERE station = $1 AND source = $2";
 constexpr const char *InsertPosition = "INSERT INTO quillfern_uplink_position VALUES ($1, $2, $3, $4)"
@@ -170,6 +170,10 @@ void CentralDatabase::open()
     std::copy(ConnectValues.begin(), ConnectValues.end(), values.begin());
     values[ConninfoKey] = conninfo.constData();
     m_conn = PQconnectdbParams(keys.data(), values.data(), 1);
+    // Notices (a table made by another uplink meanwhile, a trigger's) are
+    // not the uplink's to tell.
+    PQsetNoticeProcessor(
+        m_conn, [](void *, const char *) {}, nullptr);
     if (PQstatus(m_conn) != CONNECTION_OK) {
         const CentralFault fault =
             isRefusedConnection(m_conn) ? CentralFault::Refused : CentralFault::Unreachable;
@@ -189,8 +193,7 @@ void CentralDatabase::open()
                            QStringLiteral("the database opens read-only transactions for this user "
                                           "(default_transaction_read_only): the uplink cannot write"));
     }
-    if (isTrue(session[NoPositionTable]))
-        createTable(PositionTable, PositionColumns);
+    createTable(PositionTable, PositionColumns);
 }
 
 PGresult *CentralDatabase::run(PGresult *result, const QString &what, int expected)
@@ -240,6 +243,11 @@ std::vector<CentralDatabase::Row> CentralDatabase::query(const QString &what, co
 
 void CentralDatabase::createTable(const char *table, const QByteArray &definition)
 {
+    // Only when missing: a user that may not create tables may use them.
+    if (!isTrue(query(QStringLiteral("looking for table %1").arg(QLatin1String(table)), TableMissing, {table})
+                    .front()
+                    .front()))
+        return;
     const QByteArray sql = QByteArray(CreateTable).replace("%1", table).replace("%2", definition);
     Result(run(PQexec(m_conn, sql.constData()), QStringLiteral("making table %1").arg(QLatin1String(table)),
                PGRES_COMMAND_OK));
