@@ -32,8 +32,9 @@ void LinkControl::Start_Click()
         m_comm.setPortOpen(true);
     } catch (const StationError &e) {
         // A port that cannot be opened is no reason to end the program: the
-        // operator is told why and may pick another port.
-        m_boxes.msgBox(e.error().description, MsgStyle::OkOnly + MsgStyle::Exclamation);
+        // operator is told why, with the error's number as the error report
+        // would, and may pick another port.
+        m_boxes.msgBox(errorText(e.error()), MsgStyle::OkOnly + MsgStyle::Exclamation);
         m_start.set(true);
         m_stopcmd.set(false);
         m_vscroll3Enabled.set(true);

@@ -8,14 +8,9 @@ DefaultErrorReport::DefaultErrorReport(MessageBoxes &boxes, std::FILE *stream,
 {
 }
 
-QString DefaultErrorReport::describe(const Error &error)
-{
-    return QStringLiteral("Error %1: %2").arg(error.number).arg(error.description);
-}
-
 void DefaultErrorReport::report(const Error &error)
 {
-    const QString line = describe(error);
+    const QString line = errorText(error);
     std::fprintf(m_stream, "%s: %s\n", qPrintable(applicationTitle()), line.toLocal8Bit().constData());
     std::fflush(m_stream);
     // While the box of the first error is open, events go on being handled;

@@ -20,9 +20,6 @@ public:
 
     void report(const Error &error) override;
 
-    // The one line that describes an error.
-    static QString describe(const Error &error);
-
 private:
     MessageBoxes &m_boxes;
     std::FILE *m_stream;

@@ -1,6 +1,7 @@
 #include "app/formbuilder.h"
 
 #include "app/designlook.h"
+#include "app/fittinglabel.h"
 
 #include <QApplication>
 #include <QGroupBox>
@@ -91,11 +92,12 @@ QWidget *makeControl(const ControlDesign &design, QWidget *container, const Grid
     case ControlKind::Frame:
         return new QGroupBox(caption, container);
     case ControlKind::Label: {
-        auto *label = new QLabel(caption, container);
+        const bool fitted = design.style == LabelStyle::Fitted;
+        QLabel *label = fitted ? new qf::FittingLabel(caption, container) : new QLabel(caption, container);
         // Captions carry device and store text: shown as received, never as markup.
         label->setTextFormat(Qt::PlainText);
         // A classic label wraps its caption at word breaks within its box.
-        label->setWordWrap(true);
+        label->setWordWrap(!fitted);
         // The caption starts at the box's edge; a leading blank is the only indent.
         label->setIndent(0);
         label->setAlignment(design.style == LabelStyle::Centred ? Qt::AlignHCenter | Qt::AlignTop

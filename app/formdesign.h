@@ -53,7 +53,9 @@ struct Twips {
     int height = 0;
 };
 
-enum class LabelStyle { Plain, Centred, Bordered };
+// Fitted: a label whose caption the program writes (a sensor's value), drawn
+// on one line and whole: smaller than designed where it would not fit.
+enum class LabelStyle { Plain, Centred, Bordered, Fitted };
 
 struct ControlDesign {
     const char *name; // element k of a control array is "Name(k)"

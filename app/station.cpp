@@ -104,8 +104,7 @@ void Station::bindControls()
     bindEnabled(m_link.stopcmd(), QStringLiteral("stopcmd"));
     bindEnabled(m_link.VScroll3Enabled(), QStringLiteral("VScroll3"));
 
-    bindClick(QStringLiteral("Start"), [this] { m_link.Start_Click(); });
-    bindClick(QStringLiteral("stopcmd"), [this] { m_link.stopcmd_Click(); });
+    bindLinkButtons();
     bindClick(QStringLiteral("exit"), [this] { exit_Click(); });
     bindClick(QStringLiteral("Command1"), [this] { m_log.Command1_Click(); });
     bindClick(QStringLiteral("Command2"), [this] { m_relay.Command2_Click(); });
@@ -145,6 +144,26 @@ void Station::bindClick(const QString &control, std::function<void()> handler)
 {
     connect(designed<QAbstractButton>(m_form, control), &QAbstractButton::clicked, this,
             [this, handler = std::move(handler)] { run(handler); });
+}
+
+void Station::bindLinkButtons()
+{
+    // START and STOP hand the focus to each other: the one pressed is
+    // disabled before the other is enabled, so the focus would move on to
+    // EXIT, which the next Return or Space would press.
+    auto *start = designed<QAbstractButton>(m_form, QStringLiteral("Start"));
+    auto *stop = designed<QAbstractButton>(m_form, QStringLiteral("stopcmd"));
+    const auto bind = [this](QAbstractButton *pressed, QAbstractButton *next, std::function<void()> handler) {
+        connect(pressed, &QAbstractButton::clicked, this,
+                [this, pressed, next, handler = std::move(handler)] {
+                    const bool focused = pressed->window()->focusWidget() == pressed; // active or not
+                    run(handler);
+                    if (focused && next->isEnabled())
+                        next->setFocus(Qt::TabFocusReason);
+                });
+    };
+    bind(start, stop, [this] { m_link.Start_Click(); });
+    bind(stop, start, [this] { m_link.stopcmd_Click(); });
 }
 
 void Station::bindSelector()

@@ -47,6 +47,8 @@ private:
     void bindCaption(TextValue &value, const QString &control);
     void bindEnabled(FlagValue &flag, const QString &control);
     void bindClick(const QString &control, std::function<void()> handler);
+    // START and STOP, which hand the keyboard focus to each other.
+    void bindLinkButtons();
     void bindSelector();
     void bindSerial();
     void bindStore();

@@ -43,6 +43,12 @@ inline constexpr int GridOutOfRange = 381; // a grid row, column or row count ou
 inline constexpr int LimitsInvalid = 9101; // quillfern.ini holds a line or value that is not a limit
 } // namespace ErrorCode
 
+// The error as the operator reads it: "Error 8005: " and its description.
+inline QString errorText(const Error &error)
+{
+    return QStringLiteral("Error %1: %2").arg(error.number).arg(error.description);
+}
+
 class StationError : public std::exception {
 public:
     explicit StationError(Error error) : m_error(std::move(error)), m_what(m_error.description.toUtf8()) {}

@@ -132,10 +132,10 @@ void RecordLog::Command1_Click()
 void RecordLog::delRec()
 {
     logDb(); // the store is open
-    {
-        const DeletingScope deleting(*this);
-        runOffThread([path = storePath()] { deleteAllRecords(StoreConnection(path)); });
-    }
+    // Deleting lasts until the store is reopened: a record stored meanwhile
+    // would go through the old record set and stay out of the grid.
+    const DeletingScope deleting(*this);
+    runOffThread([path = storePath()] { deleteAllRecords(StoreConnection(path)); });
     m_fg.Clear();
     m_fg.setRows(2);
     setFlex();
@@ -150,15 +150,17 @@ void RecordLog::commit(const std::array<QString, qf::schema::SensorCount> &label
         throw StationError(ErrorCode::Overflow, QStringLiteral("Overflow"));
 
     const int r = m_fg.Rows() - 1;
+    // One reading of the clock: the grid shows the time that is stored.
+    const QDateTime now = m_clock();
     m_fg.setTextMatrix(r, 0, QString::number(r));
-    m_fg.setTextMatrix(r, 1, dateTimeText(m_clock()));
+    m_fg.setTextMatrix(r, 1, dateTimeText(now));
     for (int k = 0; k < TempCols; ++k)
         m_fg.setTextMatrix(r, FirstTempCol + k, label1.at(k));
     m_totalrec.setText(totalText(r));
 
     rs.AddNew();
     rs.Fields().Item(qf::schema::fieldName(Field::SrNo)).setValue(QString::number(r));
-    rs.Fields().Item(qf::schema::fieldName(Field::TimeAndDate)).setValue(m_clock());
+    rs.Fields().Item(qf::schema::fieldName(Field::TimeAndDate)).setValue(now);
     for (int k = 0; k < TempCols; ++k) {
         // A number too large for a double (line noise) is stored as null,
         // so that the rest of the frame is kept; the grid shows the text.

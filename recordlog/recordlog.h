@@ -27,8 +27,9 @@ public:
     void setFlex();
     void fillGrid();
     // Deletes all records on a thread of its own, with its own connection to
-    // the store; meanwhile the window stays painted, takes no input and
-    // shows the busy indicator, and deleting() is true.
+    // the store, then empties the grid and reopens the store; meanwhile the
+    // window stays painted, takes no input and shows the busy indicator, and
+    // deleting() is true: nothing may be committed.
     void delRec();
     void Command1_Click();
     // Commits one complete frame; label1 are the four sensor captions. A

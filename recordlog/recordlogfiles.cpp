@@ -30,7 +30,7 @@ void RecordLog::guardFirstOpen()
 void RecordLog::watchStoreFiles()
 {
     logDb().Execute(QStringLiteral("PRAGMA journal_size_limit=%1").arg(JournalSizeLimit));
-    m_files.emplace(storePath());
+    m_files.emplace(storePath(), logDb().writingConnection());
 }
 
 void RecordLog::setStoreWait(std::chrono::milliseconds wait)

@@ -50,6 +50,10 @@ void StoreRetry::hold(const Error &error)
 
 void StoreRetry::retry()
 {
+    // The timer fires in the delete-all's event loop too: the frame waits
+    // for the emptied store and its fresh record set.
+    if (m_log.deleting())
+        return;
     try {
         m_log.commit(m_label1);
     } catch (const StationError &e) {

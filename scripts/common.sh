@@ -7,7 +7,7 @@ QF_JOBS="$(nproc 2>/dev/null || echo 2)"
 # Debian packages the station needs to build, test and run.
 QF_PACKAGES=(cmake g++ make pkg-config dpkg-dev file libpq-dev postgresql-15
              qt6-base-dev qt6-serialport-dev libqt6sql6-sqlite qt6-svg-dev
-             libqcustomplot-dev libsqlite3-dev
+             libqcustomplot-dev libsqlite3-dev sqlite3 libmosquitto-dev libmodbus-dev mosquitto
              fonts-liberation fonts-dejavu-core
              xvfb xauth xdotool lintian)
 

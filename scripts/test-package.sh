@@ -26,7 +26,7 @@ dpkg -x "$deb" "$work/root"
 
 app="$work/root/opt/quillfern"
 for file in "$app/quillfern" "$app/quillfern-store" "$app/quillfern-devsim" \
-            "$app/quillfern-trend" "$app/quillfern-uplink" "$app/quillfern-alarms" \
+            "$app/quillfern-trend" "$app/quillfern-uplink" "$app/quillfern-alarms" "$app/quillfern-gateway" \
             "$work/root/usr/share/applications/quillfern.desktop" \
             "$work/root/usr/share/icons/hicolor/32x32/apps/quillfern.png"; do
     [ -e "$file" ] || { echo "missing from the package: ${file#"$work/root"}"; exit 1; }

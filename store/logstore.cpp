@@ -84,8 +84,14 @@ QStringList checkLogTable(const StoreConnection &connection, const QString &tabl
 
 // ---------------------------------------------------------------- database
 
-LogDatabase::LogDatabase(std::shared_ptr<StoreConnection> connection) : m_connection(std::move(connection))
+LogDatabase::LogDatabase(std::shared_ptr<StoreConnection> connection, bool readOnly)
+    : m_connection(std::move(connection)), m_readOnly(readOnly)
 {
+}
+
+std::shared_ptr<StoreConnection> LogDatabase::writingConnection() const
+{
+    return m_readOnly ? nullptr : m_connection;
 }
 
 LogDatabase::~LogDatabase() = default;
@@ -101,7 +107,7 @@ std::unique_ptr<LogDatabase> LogDatabase::OpenDatabase(const QString &path)
     // A store that cannot be written is listed as it is; its first write
     // fails with an error that says so.
     if (readOnly)
-        return std::unique_ptr<LogDatabase>(new LogDatabase(std::move(connection)));
+        return std::unique_ptr<LogDatabase>(new LogDatabase(std::move(connection), true));
 
     const QString journal = connection->scalar(QStringLiteral("PRAGMA journal_mode=WAL")).toString();
     if (journal.compare(QLatin1String("wal"), Qt::CaseInsensitive) != 0) {
@@ -115,7 +121,7 @@ std::unique_ptr<LogDatabase> LogDatabase::OpenDatabase(const QString &path)
         throw StationError(ErrorCode::StoreFailed,
                            QStringLiteral("Store file %1: full synchronisation cannot be set").arg(path));
     }
-    return std::unique_ptr<LogDatabase>(new LogDatabase(std::move(connection)));
+    return std::unique_ptr<LogDatabase>(new LogDatabase(std::move(connection), false));
 }
 
 std::shared_ptr<LogRecordset> LogDatabase::OpenRecordset(const QString &name, int type)

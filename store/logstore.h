@@ -135,11 +135,15 @@ public:
     std::shared_ptr<LogRecordset> OpenRecordset(const QString &name, int type = dbOpenDynaset);
     // Runs a statement through the open connection.
     void Execute(const QString &statement);
+    // The connection that writes the store in write-ahead-log mode; none for
+    // a store opened for reading only.
+    std::shared_ptr<StoreConnection> writingConnection() const;
 
 private:
-    explicit LogDatabase(std::shared_ptr<StoreConnection> connection);
+    LogDatabase(std::shared_ptr<StoreConnection> connection, bool readOnly);
 
     std::shared_ptr<StoreConnection> m_connection;
+    bool m_readOnly = false;
 };
 
 // Checks that table exists in the store and has the six fields; throws the

@@ -2,6 +2,7 @@
 
 #include <QFileInfo>
 #include <QSqlDatabase>
+#include <QSqlDriver>
 #include <QUrl>
 #include <QUuid>
 
@@ -80,6 +81,14 @@ StoreConnection::~StoreConnection()
         db.close();
     }
     QSqlDatabase::removeDatabase(m_name);
+}
+
+sqlite3 *StoreConnection::handle() const
+{
+    const QVariant handle = QSqlDatabase::database(m_name, false).driver()->handle();
+    if (!handle.isValid() || qstrcmp(handle.typeName(), "sqlite3*") != 0)
+        return nullptr;
+    return *static_cast<sqlite3 *const *>(handle.constData());
 }
 
 QSqlQuery StoreConnection::prepare(const QString &sql) const

@@ -9,6 +9,8 @@
 
 #include <chrono>
 
+struct sqlite3;
+
 // How long a statement waits for another program's lock on the store.
 inline constexpr std::chrono::milliseconds StoreBusyWait{5000};
 
@@ -53,6 +55,9 @@ public:
 
     // The station's error for a failure of the engine on this store.
     Error error(const QSqlError &sqlError) const;
+
+    // SQLite's handle of the open connection.
+    sqlite3 *handle() const;
 
 private:
     QString m_path;

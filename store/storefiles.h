@@ -2,8 +2,27 @@
 
 #include <QString>
 
+#include <array>
+#include <memory>
 #include <optional>
 #include <sys/types.h>
+
+class StoreConnection;
+
+// Where SQLite's checkpoints stand: the log's salt, new at every restart of
+// the log, and the frames already copied into the store file.
+struct WalCheckpointMark {
+    std::array<char, 8> salt{};
+    quint32 backfilled = 0;
+    bool operator==(const WalCheckpointMark &) const = default;
+};
+
+// What SQLite's wal-index says of the write-ahead log.
+struct WalIndexState {
+    quint32 frames = 0;    // valid frames in the log
+    quint32 frameSize = 0; // bytes of one frame, its header included
+    WalCheckpointMark mark;
+};
 
 // Proves that path names a regular file whose header says SQLite database
 // (an empty file counts: SQLite's empty database) before anything reads
@@ -24,11 +43,20 @@ enum class StoreFileChange {
 
 // The identity of the store file and of its write-ahead log as this process
 // opened them (device, inode, and for the store file its size and time of
-// change), compared with what their paths name now. Only stat() and a read of
-// the log's header: no descriptor of the store file itself is opened.
+// change), compared with what their paths name now and with what SQLite's
+// wal-index, shared by every connection to the store, says of them. What
+// SQLite's connections do (a checkpoint of any mode, a read, a backup, by
+// any program) is no change; what is done behind SQLite's back is: a file
+// removed or replaced, the log cut short or overwritten, the store file
+// written by a program that is no checkpoint. Only stat(), a read of the
+// log's header and SQLite's shared memory: no descriptor of the store file
+// or of its shared memory is opened.
 class StoreFileWatch {
 public:
-    explicit StoreFileWatch(QString path);
+    // connection: the one that writes the store in write-ahead-log mode;
+    // without it (a store opened for reading only) any write to the store
+    // file is a change.
+    StoreFileWatch(QString path, std::shared_ptr<StoreConnection> connection);
 
     // A change since the last remember(); ownWrites: this process wrote the
     // store meanwhile, so that size and time of the store file may differ.
@@ -51,9 +79,13 @@ private:
         qint64 modifiedNs = 0;
     };
     static std::optional<Identity> identity(const QString &path);
-    bool walHeaderSound() const;
+    // What the log's header and length say, held against the wal-index.
+    bool walSound(off_t size, const std::optional<WalIndexState> &index) const;
 
     QString m_path;
+    std::shared_ptr<StoreConnection> m_connection;
     std::optional<Identity> m_main;
     std::optional<Identity> m_wal;
+    // Where checkpoints stood at remember(); none when it could not be read.
+    std::optional<WalCheckpointMark> m_mark;
 };

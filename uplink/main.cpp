@@ -11,7 +11,7 @@
 #include "alarms/alarmjournal.h"
 #include "common/error.h"
 #include "store/storemaintenance.h"
-#include "uplink/alarmsource.h"
+#include "uplink/alarmjournalsource.h"
 #include "uplink/centraldatabase.h"
 #include "uplink/forwarder.h"
 #include "uplink/logsource.h"
@@ -106,7 +106,7 @@ int main(int argc, char *argv[])
         const QString store = storeFilePath(options->dir);
         sources.push_back(std::make_unique<qf::LogSource>(store, options->station, say));
         sources.push_back(
-            std::make_unique<qf::AlarmSource>(qf::alarmJournalPath(store), options->station, say));
+            std::make_unique<qf::AlarmJournalSource>(qf::alarmJournalPath(store), options->station, say));
         qf::Forwarder forwarder(
             central, options->station, std::move(sources),
             [&stopSignals](std::chrono::milliseconds d) { return stopSignals.pause(d); }, say);

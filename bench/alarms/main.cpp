@@ -9,7 +9,13 @@
 // comes back; random, so that the raises fall at every moment of the
 // service's poll): the delay from a commit's return to its raised event in the
 // journal (read by a reader polling every 5 ms), the service's CPU time,
-// the station's commit latency, and the service's peak memory.
+// the station's commit latency, and the service's peak memory. Last, the
+// raising phase again with the trend viewer's alarm summary open in a
+// child process of this program (offscreen): the delay from a commit's
+// return to the summary showing the alarm's row waiting for acknowledgement
+// (the summary acknowledges each alarm once it has returned, as an operator
+// would, so that a raise makes a new row; raises that come within one poll
+// of the summary show as one row, counted for the last of them).
 
 #include "alarms/alarmjournal.h"
 #include "alarms/journalreader.h"
@@ -17,11 +23,14 @@
 #include "recordlog/recordlog.h"
 #include "store/storemaintenance.h"
 #include "support/fakes.h"
+#include "trendview/alarmsummary.h"
 
+#include <QApplication>
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QRandomGenerator>
+#include <QTableWidget>
 #include <QThread>
 
 #include <chrono>
@@ -48,6 +57,7 @@ struct Phase {
     std::vector<double> commits; // ms per commit
     std::vector<double> raised;  // ms from a beyond record's commit to its raised event
     double cpuPercent = 0;
+    std::map<qint64, Clock::time_point> beyond; // rowid of a beyond record -> its commit's return
 };
 
 // Commits at 45 frames/s for the given time; with alarms, one record in
@@ -82,6 +92,8 @@ Phase commitAtLineRate(RecordLog &log, qint64 &rowid, std::chrono::seconds durat
             phase.commits.push_back(Ms(done - now).count());
             if (++rowid; beyond && journal)
                 waiting[rowid] = done;
+            if (beyond)
+                phase.beyond[rowid] = done;
             nextCommit += period;
         }
         if (journal && now >= nextPoll) {
@@ -102,6 +114,71 @@ Phase commitAtLineRate(RecordLog &log, qint64 &rowid, std::chrono::seconds durat
     return phase;
 }
 
+// The child: the trend viewer's alarm summary over the store's journal.
+// Prints "ROWID NS" (the beyond record, the steady clock shared by the
+// processes of this machine) each time its table shows Sensor1's H alarm
+// waiting for acknowledgement after a raise by another record, and
+// acknowledges the alarm once it has returned. A raise and its clear that
+// come between two polls show as one returned row: its record is the one
+// before the clear's (in this benchmark the record after a beyond one comes
+// back).
+int showSummary(const QString &dir)
+{
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    int argc = 1;
+    char name[] = "quillfern-bench-alarms";
+    char *argv[] = {name, nullptr};
+    QApplication app(argc, argv);
+    qf::AlarmWatch watch(storeFilePath(dir));
+    qf::AlarmSummary summary(watch);
+    summary.show();
+    constexpr qf::AlarmId watched{1, qf::AlarmKind::High};
+    qint64 shown = 0;
+    const auto rowShown = [&summary] {
+        const QTableWidget &table = *summary.table();
+        for (int row = 0; row < table.rowCount(); ++row) {
+            const QString state = table.item(row, 4)->text();
+            if (table.item(row, 0)->text() == QLatin1String("Sensor1") &&
+                (state == QLatin1String("unacknowledged") || state == QLatin1String("returned")))
+                return true;
+        }
+        return false;
+    };
+    // After the summary's own handler: its table is up to date.
+    QObject::connect(&watch, &qf::AlarmWatch::alarmsChanged, [&] {
+        const qf::AlarmStatus &status = watch.states()[std::size_t(qf::alarmIndex(watched))];
+        if (!qf::unacknowledged(status.state) || !rowShown())
+            return;
+        const bool returned = status.state == qf::AlarmState::Returned;
+        const qint64 raisedBy = status.recordRowid.value_or(0) - (returned ? 1 : 0);
+        if (raisedBy != shown) {
+            shown = raisedBy;
+            std::printf("%lld %lld\n", static_cast<long long>(raisedBy),
+                        static_cast<long long>(Clock::now().time_since_epoch().count()));
+            std::fflush(stdout);
+        }
+        if (returned)
+            watch.acknowledge({watched});
+    });
+    return QApplication::exec();
+}
+
+// The delays from the beyond records' commits to the lines of showSummary.
+std::vector<double> rowDelays(const QByteArray &lines, const Phase &phase)
+{
+    std::vector<double> delays;
+    for (const QByteArray &line : lines.split('\n')) {
+        const QList<QByteArray> fields = line.trimmed().split(' ');
+        if (fields.size() != 2)
+            continue;
+        const auto commit = phase.beyond.find(fields[0].toLongLong());
+        const Clock::time_point shown{Clock::duration(fields[1].toLongLong())};
+        if (commit != phase.beyond.end())
+            delays.push_back(Ms(shown - commit->second).count());
+    }
+    return delays;
+}
+
 void printCommits(const char *what, const Phase &phase)
 {
     std::printf("station commit latency %s: p50 %.2f ms, p99 %.2f ms (%zu commits)\n", what,
@@ -112,6 +189,8 @@ void printCommits(const char *what, const Phase &phase)
 
 int main(int argc, char *argv[])
 {
+    if (const auto dir = childArgument(argc, argv, "--viewer"))
+        return showSummary(*dir);
     QCoreApplication app(argc, argv);
     Options options;
     options.add("seconds", "Seconds of each phase.", "S", "30");
@@ -156,6 +235,26 @@ int main(int argc, char *argv[])
     std::printf("service memory: peak %.1f MB (VmHWM), now %.1f MB (VmRSS)\n",
                 double(procFigure("status", "VmHWM:", pid)) / KiBPerMiB,
                 double(procFigure("status", "VmRSS:", pid)) / KiBPerMiB);
+
+    Child viewer(Child::Read::Output);
+    if (!viewer.start(QCoreApplication::applicationFilePath(), {QStringLiteral("--viewer"), dir}))
+        return 1;
+    const Seconds viewerCpuBefore = processCpu(viewer.pid());
+    const auto viewerStart = Clock::now();
+    const Phase viewed = commitAtLineRate(log, rowid, duration, true, pid, journal);
+    const double viewerCpu =
+        100.0 * (processCpu(viewer.pid()) - viewerCpuBefore) / Seconds(Clock::now() - viewerStart);
+    viewer.stop();
+    const std::vector<double> rows = rowDelays(viewer.output(0ms), viewed);
+    std::printf("commit to row in the viewer's summary: p50 %.0f ms, p99 %.0f ms, max %.0f ms (%zu of %zu "
+                "raises)\n",
+                percentile(rows, 0.5), percentile(rows, 0.99), percentile(rows, 1.0), rows.size(),
+                viewed.beyond.size());
+    std::printf("commit to raised event in the journal, the viewer open: p50 %.0f ms, p99 %.0f ms\n",
+                percentile(viewed.raised, 0.5), percentile(viewed.raised, 0.99));
+    std::printf("viewer CPU (the summary following the journal, acknowledging): %.2f %% of a core\n",
+                viewerCpu);
+    printCommits("with the service and the viewer, raising and clearing", viewed);
     service.stop();
     return 0;
 }

@@ -5,6 +5,8 @@
 
 #include <QApplication>
 #include <QFontInfo>
+#include <QLabel>
+#include <QPainter>
 #include <QScrollBar>
 #include <QTest>
 
@@ -136,6 +138,47 @@ private Q_SLOTS:
     {
         QFETCH(Look, look);
         checkLook(m_form->control(QString::fromLatin1(QTest::currentDataTag())), look);
+    }
+
+    // A sensor's value shows whole, left of its unit (which overlaps the
+    // value label's last pixel): in the designed font where it fits, else in
+    // the largest smaller size that does. As painted, its ink spans what the
+    // caption drawn alone in that font spans.
+    void valuesShowWhole()
+    {
+        const auto ink = [](const QImage &image) { // first and last column of yellow ink
+            std::pair<int, int> columns{image.width(), -1};
+            for (int x = 0; x < image.width(); ++x)
+                for (int y = 0; y < image.height(); ++y)
+                    if (const QRgb p = image.pixel(x, y); qRed(p) > 60 && qBlue(p) < qRed(p) * 3 / 4)
+                        columns = {std::min(columns.first, x), x};
+            return columns;
+        };
+        for (int i = 0; i < 5 * 4; ++i) {
+            const QString value = QStringList{"1", "25.3", "0.52", "-1e3", "-123456.789012"}.at(i / 4);
+            const QString caption = "  " + value;
+            const int k = i % 4;
+            auto *label = m_form->control<QLabel>(QString("Label1(%1)").arg(k));
+            const int room = m_form->control(QString("Label14(%1)").arg(k))->x() - label->x();
+            label->setText(caption);
+            const QFont used = label->property("textFont").value<QFont>();
+            QFont larger = used;
+            larger.setPixelSize(QFontInfo(used).pixelSize() + 1);
+            const QFontMetrics metrics(larger);
+            QCOMPARE(used == label->font(), value == "1");
+            QVERIFY(used == label->font() || metrics.horizontalAdvance(caption) > room ||
+                    metrics.boundingRect(caption).right() >= room);
+            QImage alone(label->size(), QImage::Format_RGB32);
+            alone.fill(Qt::black);
+            QPainter painter(&alone);
+            painter.setFont(used);
+            painter.setPen(QColor(255, 255, 128));
+            painter.drawText(alone.rect(), Qt::AlignLeft | Qt::AlignTop, caption);
+            painter.end();
+            const auto shown =
+                ink(m_form->grab({label->mapTo(m_form.get(), QPoint()), label->size()}).toImage());
+            QVERIFY2(shown == ink(alone) && shown.second < room, qPrintable(label->objectName() + caption));
+        }
     }
 
     void window()

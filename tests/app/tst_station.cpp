@@ -122,8 +122,9 @@ private Q_SLOTS:
         QVERIFY(rig.loaded && rig.boxes.shown().isEmpty() && rig.report.errors().isEmpty());
     }
 
-    // A port that cannot be opened shows in an untitled warning and leaves
-    // the link stopped, the operator may try again. A device loss shows once
+    // A port that cannot be opened shows in an untitled warning with its
+    // number, as the error report would, and leaves the link stopped, the
+    // operator may try again. A device loss shows once
     // as a warning that says the station keeps trying, and the program runs
     // on. (An error a handler raises goes to the error report:
     // writeProtectedStoreLists.)
@@ -133,8 +134,9 @@ private Q_SLOTS:
         const Error missing{ErrorCode::PortNotFound, "COM1: no such port (/dev/ttyS0)"};
         rig.comm.failNextOpen(missing);
         rig.click("Start");
-        QCOMPARE(rig.boxes.shown(),
-                 (Boxes{{missing.description, MsgStyle::OkOnly + MsgStyle::Exclamation, {}}}));
+        QCOMPARE(
+            rig.boxes.shown(),
+            (Boxes{{"Error 8002: " + missing.description, MsgStyle::OkOnly + MsgStyle::Exclamation, {}}}));
         QCOMPARE(rig.enabled(), "Start VScroll3");
         rig.click("Start");
         const Error loss{ErrorCode::DeviceLost, "COM1: the device is gone"};
@@ -227,6 +229,28 @@ private Q_SLOTS:
         };
         QCOMPARE(walk(Qt::NoModifier), order);
         QCOMPARE(walk(Qt::ShiftModifier), "Text3 " + order.left(order.lastIndexOf(u' ')));
+    }
+
+    // START and STOP pressed from the keyboard hand the focus to each other:
+    // it never moves on to EXIT, which the next Return would press.
+    void focusFollowsTheLink()
+    {
+        Rig rig;
+        for (int tabs = 0; tabs < 12 && rig.focused() != "Start"; ++tabs)
+            rig.press(Qt::Key_Tab);
+        rig.press(Qt::Key_Space);
+        QCOMPARE(rig.focused(), "stopcmd");
+        rig.press(Qt::Key_Return);
+        QCOMPARE(rig.focused(), "Start");
+        // Clicked in a window that is not the active one (no window manager).
+        QWidget other;
+        other.show();
+        other.activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&other));
+        rig.click("Start");
+        QCOMPARE(rig.form.focusWidget()->objectName(), "stopcmd");
+        QCOMPARE(rig.enabled(), "stopcmd");
+        QVERIFY(!rig.endedWith);
     }
 
     // A key on a focused control does what a click would; the selector keeps

@@ -1,4 +1,4 @@
-#include "uplink/alarmsource.h"
+#include "uplink/alarmjournalsource.h"
 
 #include "alarms/journalreader.h"
 #include "common/error.h"
@@ -37,14 +37,14 @@ constexpr char MarkSeparator = ' ';
 
 } // namespace
 
-AlarmSource::AlarmSource(QString journalPath, QString station, Report report)
+AlarmJournalSource::AlarmJournalSource(QString journalPath, QString station, Report report)
     : m_path(std::move(journalPath)), m_station(std::move(station)), m_report(std::move(report))
 {
 }
 
-AlarmSource::~AlarmSource() = default;
+AlarmJournalSource::~AlarmJournalSource() = default;
 
-QString AlarmSource::resume(CentralDatabase &central)
+QString AlarmJournalSource::resume(CentralDatabase &central)
 {
     central.createTable(Table, TableColumns);
     central.prepareRows(statement(), Insert, EventArrays);
@@ -63,7 +63,7 @@ QString AlarmSource::resume(CentralDatabase &central)
     return QStringLiteral("alarm journal %1: forwarding after event %2").arg(m_identity).arg(m_lastId);
 }
 
-AlarmJournalReader *AlarmSource::journal()
+AlarmJournalReader *AlarmJournalSource::journal()
 {
     if (!m_journal && QFileInfo::exists(m_path)) {
         try {
@@ -81,7 +81,7 @@ AlarmJournalReader *AlarmSource::journal()
     return m_journal.get();
 }
 
-qsizetype AlarmSource::read(qsizetype limit)
+qsizetype AlarmJournalSource::read(qsizetype limit)
 {
     m_batch.clear();
     try {
@@ -105,13 +105,13 @@ qsizetype AlarmSource::read(qsizetype limit)
     return qsizetype(m_batch.size());
 }
 
-SourcePosition AlarmSource::after(qsizetype i) const
+SourcePosition AlarmJournalSource::after(qsizetype i) const
 {
     return {m_committed.generation,
             m_identity.toUtf8() + MarkSeparator + QByteArray::number(m_batch[std::size_t(i)].id)};
 }
 
-std::vector<QByteArray> AlarmSource::rows(qsizetype from, qsizetype to) const
+std::vector<QByteArray> AlarmJournalSource::rows(qsizetype from, qsizetype to) const
 {
     std::vector<QByteArray> arrays(EventArrays, QByteArray("{"));
     for (qsizetype i = from; i < to; ++i) {
@@ -142,18 +142,18 @@ std::vector<QByteArray> AlarmSource::rows(qsizetype from, qsizetype to) const
     return arrays;
 }
 
-QString AlarmSource::describe(qsizetype i) const
+QString AlarmJournalSource::describe(qsizetype i) const
 {
     return QStringLiteral("alarm event %1 of journal %2").arg(m_batch[std::size_t(i)].id).arg(m_identity);
 }
 
-void AlarmSource::committedThrough(qsizetype to)
+void AlarmJournalSource::committedThrough(qsizetype to)
 {
     m_committed = after(to - 1);
     m_lastId = m_batch[std::size_t(to - 1)].id;
 }
 
-QString AlarmSource::caughtUp() const
+QString AlarmJournalSource::caughtUp() const
 {
     return QStringLiteral("alarm journal: all sent through event %1; following").arg(m_lastId);
 }

@@ -19,12 +19,12 @@ class AlarmJournalReader;
 // its first event, under its own identity. Until the alarm service has made
 // the journal there is nothing to send; a journal that cannot be read is
 // told once and the records go on.
-class AlarmSource : public UplinkSource {
+class AlarmJournalSource : public UplinkSource {
 public:
     using Report = std::function<void(const QString &)>;
 
-    AlarmSource(QString journalPath, QString station, Report report);
-    ~AlarmSource() override;
+    AlarmJournalSource(QString journalPath, QString station, Report report);
+    ~AlarmJournalSource() override;
 
     QLatin1String name() const override { return QLatin1String("alarms"); }
     const char *statement() const override { return "quillfern_alarm_rows"; }
