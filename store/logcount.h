@@ -32,12 +32,12 @@ struct LogExtent {
     qint64 lastRowid = 0;
 };
 
-// Reads the extent of table in one read transaction. For table log the count
-// comes from logRecordCount; when that is missing or stale it is rebuilt in
-// a write transaction, and when the store cannot be written the table is
-// counted instead. firstRowid and lastRowid come from the ends of the rowid
-// b-tree.
-LogExtent readLogExtent(const StoreConnection &connection, const QString &table, const QString &rowid);
+// Reads the extent of table log in one read transaction, its rowid read
+// under the name rowid. The count comes from logRecordCount; when that is
+// missing or stale it is rebuilt in a write transaction, and when the store
+// cannot be written the table is counted instead. firstRowid and lastRowid
+// come from the ends of the rowid b-tree.
+LogExtent readLogExtent(const StoreConnection &connection, const QString &rowid);
 
 // Rebuilds logRecordCount and its triggers from one count of table log.
 // Runs inside the caller's write transaction.

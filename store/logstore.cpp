@@ -73,14 +73,15 @@ LogField &LogFields::Item(const QString &name)
 
 // ---------------------------------------------------------------- table check
 
-QStringList checkLogTable(const StoreConnection &connection, const QString &table)
+QStringList checkLogTable(const StoreConnection &connection)
 {
-    QSqlQuery rows = connection.exec(QString::fromLatin1(qf::LogTableShapeSql), {table});
+    QSqlQuery rows =
+        connection.exec(QString::fromLatin1(qf::LogTableShapeSql), {QString(qf::schema::LogTable)});
     qf::LogTableShape shape;
     while (rows.next())
         shape.add(rows.value(0).toString(), rows.value(1).toString());
     rows.finish();
-    qf::checkLogTableShape(connection.path(), table, shape);
+    qf::checkLogTableShape(connection.path(), shape);
     return shape.columns;
 }
 
@@ -105,7 +106,7 @@ std::unique_ptr<LogDatabase> LogDatabase::OpenDatabase(const QString &path)
                                                                        : StoreConnection::Access::ReadWrite);
     // Reading the schema first proves the file is a database and leaves a
     // file that is not the store unchanged.
-    checkLogTable(*connection, qf::schema::LogTable);
+    checkLogTable(*connection);
     // A store that cannot be written is listed as it is; its first write
     // fails with an error that says so.
     if (readOnly)
@@ -128,7 +129,7 @@ std::unique_ptr<LogDatabase> LogDatabase::OpenDatabase(const QString &path)
 
 std::shared_ptr<LogRecordset> LogDatabase::OpenRecordset()
 {
-    const QStringList columns = checkLogTable(*m_connection, qf::schema::LogTable);
+    const QStringList columns = checkLogTable(*m_connection);
     return std::shared_ptr<LogRecordset>(new LogRecordset(m_connection, qf::rowidName(columns)));
 }
 
@@ -144,7 +145,7 @@ LogRecordset::LogRecordset(std::shared_ptr<StoreConnection> connection, QString 
 {
     m_columns = m_rowid + QLatin1String(", ") + quotedLogFields();
 
-    const LogExtent extent = readLogExtent(*m_connection, qf::schema::LogTable, m_rowid);
+    const LogExtent extent = readLogExtent(*m_connection, m_rowid);
     m_keyset = RowidKeyset(extent.count, extent.firstRowid, extent.lastRowid);
 }
 

@@ -143,9 +143,9 @@ private:
     bool m_readOnly = false;
 };
 
-// Checks that table exists in the store and has the six fields; throws the
-// station's error naming the path, table or field. Returns the table's
+// Checks that table log exists in the store and has the six fields; throws
+// the station's error naming the path, table or field. Returns the table's
 // column names.
-QStringList checkLogTable(const StoreConnection &connection, const QString &table);
+QStringList checkLogTable(const StoreConnection &connection);
 
 } // namespace qf
