@@ -1,5 +1,7 @@
 #include "acquisition/frameparser.h"
 
+namespace qf {
+
 FrameParser::FrameParser(SerialComm &comm) : m_comm(comm)
 {
 }
@@ -17,35 +19,35 @@ void FrameParser::setHoldingCommit(std::function<bool()> commit)
     m_commit = std::move(commit);
 }
 
-std::array<QString, 4> FrameParser::label1Captions() const
+std::array<QString, 4> FrameParser::sensorValues() const
 {
-    return {Label1(0).text(), Label1(1).text(), Label1(2).text(), Label1(3).text()};
+    return {sensorValue(0).text(), sensorValue(1).text(), sensorValue(2).text(), sensorValue(3).text()};
 }
 
-void FrameParser::MSComm1_OnComm()
+void FrameParser::onReceive()
 {
-    if (m_comm.CommEvent() != SerialComm::ComEvReceive)
+    if (m_comm.CommEvent() != SerialComm::EventCode::Receive)
         return;
     if (m_holding)
         return; // the characters wait in the component until the frame is stored
 
-    m_text3.setText(m_comm.Input());
+    m_lastCharacter.setText(m_comm.Input());
 
     if (m_frameStarted == 1) {
-        if (m_text3.text() == u",") {
-            Label1(m_fieldIndex).setText(QStringLiteral("  ") + m_text2.text());
+        if (m_lastCharacter.text() == u",") {
+            sensorValue(m_fieldIndex).setText(QStringLiteral("  ") + m_fieldText.text());
             m_fieldIndex += 1;
-            m_text2.setText(QString());
+            m_fieldText.setText(QString());
         } else {
-            appendToField(m_text3.text());
+            appendToField(m_lastCharacter.text());
         }
     }
 
     if (m_fieldIndex == 4) {
         m_fieldIndex = 0;
         m_frameStarted = 0;
-        m_text2.setText(QString());
-        m_text3.setText(QString());
+        m_fieldText.setText(QString());
+        m_lastCharacter.setText(QString());
         if (m_commit && !m_commit()) {
             m_holding = true;
             return;
@@ -57,7 +59,7 @@ void FrameParser::MSComm1_OnComm()
     // Tested after the field step, so the "N" that starts a frame is never
     // field text, and after the reset, so the comma that ends a frame never
     // starts the next one.
-    if (m_text3.text() == u"N")
+    if (m_lastCharacter.text() == u"N")
         m_frameStarted = 1;
 }
 
@@ -65,16 +67,16 @@ void FrameParser::appendToField(const QString &text)
 {
     // Past the limit a character costs a length test, whatever the field's
     // length; below it the copy is bounded by the limit.
-    const qsizetype room = FieldLimit - m_text2.text().size();
+    const qsizetype room = FieldLimit - m_fieldText.text().size();
     if (room > 0)
-        m_text2.setText(m_text2.text() + text.left(room));
+        m_fieldText.setText(m_fieldText.text() + text.left(room));
 }
 
 void FrameParser::restartFrame()
 {
     m_frameStarted = 0;
     m_fieldIndex = 0;
-    m_text2.setText(QString());
+    m_fieldText.setText(QString());
 }
 
 int FrameParser::dropInput(const QString &text)
@@ -102,3 +104,5 @@ void FrameParser::releaseFrame()
     if (m_comm.PortOpen())
         pollBurst();
 }
+
+} // namespace qf

@@ -7,6 +7,8 @@
 #include <array>
 #include <functional>
 
+namespace qf {
+
 // The receive side of the link: assembles the device's characters into
 // frames of four sensor values, shows each finished value in its label,
 // hands every complete frame to the record commit and answers every
@@ -32,8 +34,9 @@ public:
     // nothing more until releaseFrame().
     void setHoldingCommit(std::function<bool()> commit);
 
-    // Handler of the serial component's OnComm event.
-    void MSComm1_OnComm();
+    // A receive event of the serial component: reads the waiting character,
+    // parses it and answers with the poll burst.
+    void onReceive();
 
     // Most characters a field keeps: a longer one is line noise, and its
     // first FieldLimit characters stand for it in the label, the grid and
@@ -55,12 +58,15 @@ public:
     int pollIndex() const { return m_pollIndex; }
     int pollChannel() const { return m_pollChannel; }
 
-    TextValue &Text2() { return m_text2; }
-    TextValue &Text3() { return m_text3; }
-    TextValue &Label1(int k) { return m_label1.at(k); }
-    const TextValue &Label1(int k) const { return m_label1.at(k); }
-    // The four sensor captions as they stand now.
-    std::array<QString, 4> label1Captions() const;
+    // The text of the field being received.
+    TextValue &fieldText() { return m_fieldText; }
+    // The character the last receive event read.
+    TextValue &lastCharacter() { return m_lastCharacter; }
+    // The finished value of sensor k (0 to 3): two spaces and the field text.
+    TextValue &sensorValue(int k) { return m_sensorValues.at(k); }
+    const TextValue &sensorValue(int k) const { return m_sensorValues.at(k); }
+    // The four sensor values as they stand now.
+    std::array<QString, 4> sensorValues() const;
 
 private:
     void appendToField(const QString &text);
@@ -75,7 +81,9 @@ private:
     Int16 m_pollIndex = 0;
     Int16 m_pollChannel = 0;
 
-    TextValue m_text2;
-    TextValue m_text3{QStringLiteral("Text3")};
-    std::array<TextValue, 4> m_label1;
+    TextValue m_fieldText;
+    TextValue m_lastCharacter{QStringLiteral("Text3")}; // its box's text as designed
+    std::array<TextValue, 4> m_sensorValues;
 };
+
+} // namespace qf

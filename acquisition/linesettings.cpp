@@ -4,6 +4,8 @@
 
 #include <QStringList>
 
+namespace qf {
+
 std::optional<LineSettings> LineSettings::parse(const QString &text)
 {
     const QStringList parts = text.split(u',');
@@ -36,3 +38,5 @@ LineSettings LineSettings::parseOrThrow(const QString &text)
                                       "\"9600,N,8,1\"")
                            .arg(text));
 }
+
+} // namespace qf

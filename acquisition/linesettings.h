@@ -4,6 +4,8 @@
 
 #include <optional>
 
+namespace qf {
+
 // Line settings as the serial component takes them: "baud,parity,data,stop",
 // for example "9600,N,8,1". Parity is one of N, E, O, M, S (either case);
 // data bits 5..8; stop bits 1, 1.5 or 2.
@@ -22,3 +24,5 @@ struct LineSettings {
     // Parses or throws StationError ErrorCode::InvalidSettings.
     static LineSettings parseOrThrow(const QString &text);
 };
+
+} // namespace qf

@@ -4,28 +4,30 @@
 
 #include <algorithm>
 
+namespace qf {
+
 LinkControl::LinkControl(SerialComm &comm, MessageBoxes &boxes) : m_comm(comm), m_boxes(boxes)
 {
 }
 
-void LinkControl::setVScroll3(int value)
+void LinkControl::selectPort(int value)
 {
     // Like the scroll bar it stands for, the selector keeps to its range.
     const int clamped = std::clamp(value, SelectorMin, SelectorMax);
-    if (clamped == m_vscroll3)
+    if (clamped == m_selectedPort)
         return;
-    m_vscroll3 = clamped;
-    VScroll3_Change();
+    m_selectedPort = clamped;
+    showSelectedPort();
 }
 
-void LinkControl::VScroll3_Change()
+void LinkControl::showSelectedPort()
 {
-    m_text4.setText(QString::number(m_vscroll3));
+    m_portText.setText(QString::number(m_selectedPort));
 }
 
-void LinkControl::Start_Click()
+void LinkControl::start()
 {
-    m_comm.setCommPort(m_vscroll3);
+    m_comm.setCommPort(m_selectedPort);
     m_comm.setSettings(defaultLineSettings);
     m_comm.setInputLen(1);
     try {
@@ -34,27 +36,29 @@ void LinkControl::Start_Click()
         // A port that cannot be opened is no reason to end the program: the
         // operator is told why, with the error's number as the error report
         // would, and may pick another port.
-        m_boxes.msgBox(errorText(e.error()), MsgStyle::OkOnly + MsgStyle::Exclamation);
-        m_start.set(true);
-        m_stopcmd.set(false);
-        m_vscroll3Enabled.set(true);
+        m_boxes.msgBox(errorText(e.error()), MsgStyle::OkOnly | MsgStyle::Exclamation);
+        m_startEnabled.set(true);
+        m_stopEnabled.set(false);
+        m_selectorEnabled.set(true);
         return;
     }
-    m_start.set(false);
-    m_stopcmd.set(true);
-    m_vscroll3Enabled.set(false);
+    m_startEnabled.set(false);
+    m_stopEnabled.set(true);
+    m_selectorEnabled.set(false);
 }
 
-void LinkControl::stopcmd_Click()
+void LinkControl::stop()
 {
-    m_vscroll3Enabled.set(true);
-    m_stopcmd.set(false);
-    m_start.set(true);
+    m_selectorEnabled.set(true);
+    m_stopEnabled.set(false);
+    m_startEnabled.set(true);
     m_comm.setPortOpen(false);
 }
 
-void LinkControl::Form_Unload()
+void LinkControl::closeIfOpen()
 {
     if (m_comm.PortOpen())
         m_comm.setPortOpen(false);
 }
+
+} // namespace qf

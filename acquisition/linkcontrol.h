@@ -5,6 +5,8 @@
 #include "common/messageboxes.h"
 #include "common/value.h"
 
+namespace qf {
+
 // Opens and closes the serial link: the port selector, START, STOP and the
 // window's unload.
 class LinkControl {
@@ -15,31 +17,39 @@ public:
     static constexpr int SelectorMin = 1;
     static constexpr int SelectorMax = 12;
 
-    // The selector's value; setting it to a new value runs VScroll3_Change,
-    // setting it to the value it has runs nothing.
-    int VScroll3() const { return m_vscroll3; }
-    void setVScroll3(int value);
+    // The port selector's value (the COM port START opens); selecting a new
+    // port shows its number, selecting the port chosen already does nothing.
+    int selectedPort() const { return m_selectedPort; }
+    void selectPort(int value);
 
-    void VScroll3_Change();
-    void Start_Click();
-    void stopcmd_Click();
-    void Form_Unload();
+    // START: opens the selected port with the station's line settings; a
+    // port that cannot be opened is shown in a warning box.
+    void start();
+    // STOP: closes the link.
+    void stop();
+    // The window is closing: closes the link if it is open.
+    void closeIfOpen();
 
     // Whether START was pressed last (STOP not since): the Started state.
-    bool started() const { return !m_start.isOn(); }
+    bool started() const { return !m_startEnabled.isOn(); }
 
-    FlagValue &Start() { return m_start; }
-    FlagValue &stopcmd() { return m_stopcmd; }
-    FlagValue &VScroll3Enabled() { return m_vscroll3Enabled; }
-    TextValue &Text4() { return m_text4; }
+    FlagValue &startEnabled() { return m_startEnabled; }
+    FlagValue &stopEnabled() { return m_stopEnabled; }
+    FlagValue &selectorEnabled() { return m_selectorEnabled; }
+    // The selected port's number as text.
+    TextValue &portText() { return m_portText; }
 
 private:
+    void showSelectedPort();
+
     SerialComm &m_comm;
     MessageBoxes &m_boxes;
 
-    Int16 m_vscroll3 = 0;
-    FlagValue m_start{true};
-    FlagValue m_stopcmd{true};
-    FlagValue m_vscroll3Enabled{true};
-    TextValue m_text4;
+    Int16 m_selectedPort = 0;
+    FlagValue m_startEnabled{true};
+    FlagValue m_stopEnabled{true};
+    FlagValue m_selectorEnabled{true};
+    TextValue m_portText;
 };
+
+} // namespace qf

@@ -6,6 +6,8 @@
 #include <cmath>
 #include <cstdio>
 
+namespace qf {
+
 namespace {
 // The description of a loss without the "COMn: " it begins with.
 QString reasonOf(const Error &error, const QString &name)
@@ -109,3 +111,5 @@ void LinkResume::onDropped(const QString &text)
     m_dropTold = true;
     m_framesDropped += frames;
 }
+
+} // namespace qf

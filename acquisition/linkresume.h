@@ -12,6 +12,8 @@
 #include <chrono>
 #include <functional>
 
+namespace qf {
+
 // Keeps the link going without the operator. When the device is lost while
 // the link is started, the port is opened again by the same path about once
 // a second until it opens or STOP is pressed; the operator gets one warning
@@ -60,3 +62,5 @@ private:
     long long m_framesDropped = 0;
     bool m_dropTold = false;
 };
+
+} // namespace qf

@@ -2,6 +2,8 @@
 
 #include "common/error.h"
 
+namespace qf {
+
 // COM port numbers the serial component accepts.
 inline constexpr int MinCommPort = 1;
 inline constexpr int MaxCommPort = 255;
@@ -16,3 +18,5 @@ inline void checkCommPort(int port)
                                .arg(MinCommPort)
                                .arg(MaxCommPort));
 }
+
+} // namespace qf

@@ -3,6 +3,8 @@
 #include <QDir>
 #include <QFileInfo>
 
+namespace qf {
+
 QString commPortPath(const QString &appDir, int port)
 {
     const QString name = QStringLiteral("COM%1").arg(port);
@@ -18,3 +20,5 @@ QString commPortPath(const QString &appDir, int port)
     return QStringLiteral("/dev/ttyS%1").arg(port - 1);
 #endif
 }
+
+} // namespace qf

@@ -17,6 +17,8 @@
 #endif
 #include <unistd.h>
 
+namespace qf {
+
 namespace {
 QSerialPort::Parity toParity(QChar letter)
 {
@@ -164,7 +166,7 @@ void QtSerialComm::openPath(const QString &path)
     m_opening = false;
     lockDevice(path);
 
-    m_commEvent = 0;
+    m_commEvent = EventCode::None;
     if (m_port.bytesAvailable() > 0)
         m_receiveEvents.schedule();
 }
@@ -266,3 +268,5 @@ void QtSerialComm::onError(QSerialPort::SerialPortError error)
     Q_EMIT deviceLost(Error{ErrorCode::DeviceLost,
                             QStringLiteral("%1: device lost (%2): %3").arg(m_openedName, m_path, what)});
 }
+
+} // namespace qf

@@ -6,6 +6,8 @@
 
 #include <QSerialPort>
 
+namespace qf {
+
 // The serial component over QSerialPort. Port n is found through the
 // application's directory (see commPortPath). Characters are Latin-1 bytes.
 //
@@ -38,7 +40,7 @@ public:
     void setInputLen(int length) override;
     bool PortOpen() const override { return m_port.isOpen(); }
     void setPortOpen(bool open) override;
-    int CommEvent() const override { return m_commEvent; }
+    EventCode CommEvent() const override { return m_commEvent; }
     QString Input() override;
     void Output(const QString &text) override;
     void reopen() override;
@@ -72,13 +74,15 @@ private:
     int m_commPort = 1;
     QString m_settings = defaultLineSettings;
     int m_inputLen = 0;
-    int m_commEvent = 0;
+    EventCode m_commEvent = EventCode::None;
 
     bool m_opening = false;
     bool m_lost = false;
     ReceiveEvents m_receiveEvents{*this, [this] { return m_port.isOpen() && m_port.bytesAvailable() > 0; },
                                   [this] {
-                                      m_commEvent = ComEvReceive;
+                                      m_commEvent = EventCode::Receive;
                                       Q_EMIT OnComm();
                                   }};
 };
+
+} // namespace qf

@@ -2,6 +2,8 @@
 
 #include <QMetaObject>
 
+namespace qf {
+
 ReceiveEvents::ReceiveEvents(QObject &owner, std::function<bool()> waiting, std::function<void()> raise)
     : m_owner(owner), m_waiting(std::move(waiting)), m_raise(std::move(raise))
 {
@@ -26,3 +28,5 @@ void ReceiveEvents::deliver()
     if (m_readDuringEvent && m_waiting())
         schedule();
 }
+
+} // namespace qf

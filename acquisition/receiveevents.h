@@ -4,6 +4,8 @@
 
 #include <functional>
 
+namespace qf {
+
 // How a serial component raises its receive events: queued on the event
 // loop (never from inside the caller), one at a time, and raised again for
 // as long as a read during the event leaves characters waiting. Characters
@@ -30,3 +32,5 @@ private:
     bool m_pending = false;
     bool m_readDuringEvent = false;
 };
+
+} // namespace qf

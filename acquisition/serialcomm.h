@@ -5,6 +5,8 @@
 #include <QObject>
 #include <QString>
 
+namespace qf {
+
 // The serial component: exactly the operations the station uses of its
 // serial control. Text is Latin-1 both ways: one character is one byte.
 //
@@ -20,8 +22,9 @@ public:
     using QObject::QObject;
     ~SerialComm() override = default;
 
-    // Code of a receive event: characters are waiting.
-    static constexpr int ComEvReceive = 2;
+    // Code of the event being reported: none yet, or a receive event
+    // (characters are waiting).
+    enum class EventCode : int { None = 0, Receive = 2 };
 
     virtual void setCommPort(int port) = 0; // COM port number for the next open
     virtual int CommPort() const = 0;
@@ -29,7 +32,7 @@ public:
     virtual void setInputLen(int length) = 0;              // most characters one Input returns; 0 = all
     virtual bool PortOpen() const = 0;
     virtual void setPortOpen(bool open) = 0;      // True opens, False closes
-    virtual int CommEvent() const = 0;            // code of the event being reported
+    virtual EventCode CommEvent() const = 0;      // code of the event being reported
     virtual QString Input() = 0;                  // removes and returns waiting characters
     virtual void Output(const QString &text) = 0; // sends text, one byte per character
 
@@ -53,3 +56,5 @@ Q_SIGNALS:
     // component holds: text is what it threw away unread.
     void inputDropped(const QString &text);
 };
+
+} // namespace qf

@@ -108,7 +108,7 @@ void AlarmService::poll()
     try {
         more = readRecords(now);
     } catch (const StationError &e) {
-        if (e.error().number != ErrorCode::StoreBusy) {
+        if (e.error().code != ErrorCode::StoreBusy) {
             Q_EMIT failed(e.error());
             return;
         }
@@ -146,7 +146,7 @@ bool AlarmService::catchUpWithJournal()
     try {
         openFollower(kept->mark);
     } catch (const StationError &e) {
-        if (e.error().number != ErrorCode::StoreBusy)
+        if (e.error().code != ErrorCode::StoreBusy)
             Q_EMIT failed(e.error());
         else
             reportFault(e.error());
@@ -207,7 +207,7 @@ void AlarmService::reportFault(const Error &error)
     if (m_lastFault == error.description)
         return;
     m_lastFault = error.description;
-    m_report(QStringLiteral("error %1: %2; trying again").arg(error.number).arg(error.description));
+    m_report(QStringLiteral("error %1: %2; trying again").arg(error.number()).arg(error.description));
 }
 
 void AlarmService::faultPassed()

@@ -73,7 +73,7 @@ int refuse(const QString &why)
 
 int storeFault(const Error &error)
 {
-    say(QStringLiteral("error %1: %2").arg(error.number).arg(error.description));
+    say(QStringLiteral("error %1: %2").arg(error.number()).arg(error.description));
     return exitWith(ExitStatus::StoreFault);
 }
 
@@ -120,7 +120,7 @@ int runService(QCoreApplication &app, const Place &place, int stopFd)
     try {
         service.start();
     } catch (const StationError &e) {
-        if (e.error().number == ErrorCode::LimitsInvalid) {
+        if (e.error().code == ErrorCode::LimitsInvalid) {
             say(e.error().description);
             return exitWith(ExitStatus::Refused);
         }

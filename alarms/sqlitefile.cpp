@@ -178,23 +178,23 @@ qint64 SqliteFile::lastInsertRowid() const
 
 void SqliteFile::fail(int code, const QString &doing) const
 {
-    int number = ErrorCode::StoreFailed;
+    ErrorCode error = ErrorCode::StoreFailed;
     switch (code & 0xff) {
     case SQLITE_FULL:
-        number = ErrorCode::StoreFull;
+        error = ErrorCode::StoreFull;
         break;
     case SQLITE_BUSY:
     case SQLITE_LOCKED:
-        number = ErrorCode::StoreBusy;
+        error = ErrorCode::StoreBusy;
         break;
     case SQLITE_NOTADB:
-        number = ErrorCode::StoreNotDatabase;
+        error = ErrorCode::StoreNotDatabase;
         break;
     default:
         break;
     }
-    throw StationError(number, QStringLiteral("%1: %2 (%3)")
-                                   .arg(m_path, QString::fromUtf8(sqlite3_errmsg(m_db)), doing.simplified()));
+    throw StationError(error, QStringLiteral("%1: %2 (%3)")
+                                  .arg(m_path, QString::fromUtf8(sqlite3_errmsg(m_db)), doing.simplified()));
 }
 
 } // namespace qf

@@ -2,6 +2,8 @@
 
 #include <QPainter>
 
+namespace qf {
+
 namespace {
 const QColor boardGreen(0, 128, 0);
 const QColor traceGreen(96, 208, 96);
@@ -35,3 +37,5 @@ QImage drawAppIcon()
         painter.fillRect(x, 24, 3, 6, contactGold);
     return icon;
 }
+
+} // namespace qf

@@ -2,7 +2,11 @@
 
 #include <QStyleFactory>
 
+namespace qf {
+
 QStyle *createClassicStyle()
 {
     return QStyleFactory::create(QStringLiteral("Windows"));
 }
+
+} // namespace qf

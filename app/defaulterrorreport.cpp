@@ -2,6 +2,8 @@
 
 #include <utility>
 
+namespace qf {
+
 DefaultErrorReport::DefaultErrorReport(MessageBoxes &boxes, std::FILE *stream,
                                        std::function<void(int)> endProcess)
     : m_boxes(boxes), m_stream(stream), m_endProcess(std::move(endProcess))
@@ -21,3 +23,5 @@ void DefaultErrorReport::report(const Error &error)
     m_boxes.msgBox(line, MsgStyle::OkOnly | MsgStyle::Critical, applicationTitle());
     m_endProcess(ExitStatus);
 }
+
+} // namespace qf

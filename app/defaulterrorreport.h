@@ -6,6 +6,8 @@
 #include <cstdio>
 #include <functional>
 
+namespace qf {
+
 // What happens to an error that no handler traps: one line with its number
 // and description goes to the error stream (for an operator who started the
 // program from a terminal), a critical box titled with the application title
@@ -26,3 +28,5 @@ private:
     std::function<void(int)> m_endProcess;
     bool m_reporting = false;
 };
+
+} // namespace qf

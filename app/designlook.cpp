@@ -3,6 +3,8 @@
 #include <array>
 #include <utility>
 
+namespace qf {
+
 namespace {
 
 struct Substitute {
@@ -71,3 +73,5 @@ QFont designFont(const DesignFont &font, const DesignFont &windowFont)
     result.setItalic(designed.italic);
     return result;
 }
+
+} // namespace qf

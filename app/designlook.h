@@ -6,6 +6,8 @@
 #include <QFont>
 #include <QString>
 
+namespace qf {
+
 // How the design's fonts and colours look on this platform: the faces that
 // stand in for the designed ones, and the fixed values of the four classic
 // system colours the window uses.
@@ -23,3 +25,5 @@ QString installedFace(const QString &designedFace);
 
 // The designed font; a font without a face of its own is `windowFont`.
 QFont designFont(const DesignFont &font, const DesignFont &windowFont);
+
+} // namespace qf

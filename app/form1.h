@@ -5,6 +5,8 @@
 #include <QHash>
 #include <QWidget>
 
+namespace qf {
+
 // The station's one window as designed, with every control; it holds no
 // logic. The station binds its handlers to the controls (station.h).
 class Form1 : public QWidget {
@@ -29,3 +31,5 @@ protected:
 private:
     QHash<QString, QWidget *> m_controls;
 };
+
+} // namespace qf

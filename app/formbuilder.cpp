@@ -16,6 +16,8 @@
 #include <map>
 #include <stdexcept>
 
+namespace qf {
+
 namespace {
 
 // Return and Enter press the focused button, as Space does: a classic button
@@ -190,3 +192,5 @@ QHash<QString, QWidget *> buildControls(QWidget &form, const WindowDesign &windo
     }
     return built;
 }
+
+} // namespace qf

@@ -10,6 +10,8 @@
 
 class QWidget;
 
+namespace qf {
+
 // Makes the widget that shows the record grid, as a child of parent.
 using GridFactory = std::function<QWidget *(QWidget *parent)>;
 
@@ -24,3 +26,5 @@ QHash<QString, QWidget *> buildControls(QWidget &form, const WindowDesign &windo
 // Styles the window itself: caption, fixed client size and position,
 // background colour and font.
 void styleWindow(QWidget &form, const WindowDesign &window);
+
+} // namespace qf

@@ -2,6 +2,8 @@
 
 #include <array>
 
+namespace qf {
+
 namespace {
 
 constexpr DesignColour black = rgb(0, 0, 0);
@@ -74,3 +76,5 @@ std::span<const ControlDesign> form1Controls()
 {
     return controls;
 }
+
+} // namespace qf

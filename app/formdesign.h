@@ -4,6 +4,8 @@
 
 #include <span>
 
+namespace qf {
+
 // The operator window as designed: every control with its container,
 // position and size, caption, font, colours and tab index. Positions and
 // sizes are in twips (15 twips are one pixel at 96 dpi), measured from the
@@ -83,3 +85,5 @@ struct WindowDesign {
 const WindowDesign &form1Design();
 // In the order of creation; containers come before what they hold.
 std::span<const ControlDesign> form1Controls();
+
+} // namespace qf

@@ -12,6 +12,8 @@
 #include <cstdio>
 #include <cstdlib>
 
+using namespace qf;
+
 namespace {
 // Ends the program at once: no handler and no destructor runs. Every record
 // is already durable, and the system releases the port.
@@ -38,7 +40,7 @@ int main(int argc, char *argv[])
     Station station(comm, appDir, boxes, report, endProcess);
     boxes.setOwner(&station.form());
 
-    station.Form_Load();
+    station.startUp();
     station.form().show();
     return QApplication::exec();
 }

@@ -5,11 +5,13 @@
 
 #include <vector>
 
+namespace qf {
+
 namespace {
 
-QMessageBox::Icon iconOf(int style)
+QMessageBox::Icon iconOf(MsgStyles style)
 {
-    switch (MsgStyle::icon(style)) {
+    switch (msgIcon(style)) {
     case MsgStyle::Critical:
         return QMessageBox::Critical;
     case MsgStyle::Question:
@@ -25,27 +27,27 @@ QMessageBox::Icon iconOf(int style)
 
 struct Choice {
     QMessageBox::StandardButton button;
-    int answer;
+    MsgAnswer answer;
 };
 
 // The buttons of the style, in the order they are counted for the default.
-std::vector<Choice> choicesOf(int style)
+std::vector<Choice> choicesOf(MsgStyles style)
 {
-    if (MsgStyle::buttons(style) == MsgStyle::YesNo)
+    if (msgButtons(style) == MsgStyle::YesNo)
         return {{QMessageBox::Yes, MsgAnswer::Yes}, {QMessageBox::No, MsgAnswer::No}};
     return {{QMessageBox::Ok, MsgAnswer::Ok}};
 }
 
 } // namespace
 
-int QtMessageBoxes::msgBox(const QString &prompt, int style, const QString &title)
+MsgAnswer QtMessageBoxes::msgBox(const QString &prompt, MsgStyles style, const QString &title)
 {
     QMessageBox box(iconOf(style), title.isEmpty() ? applicationTitle() : title, prompt,
                     QMessageBox::NoButton, m_owner);
     const std::vector<Choice> choices = choicesOf(style);
     for (const Choice &choice : choices)
         box.addButton(choice.button);
-    const size_t defaultIndex = std::min<size_t>(MsgStyle::defaultButton(style), choices.size() - 1);
+    const size_t defaultIndex = std::min<size_t>(msgDefaultButton(style), choices.size() - 1);
     box.setDefaultButton(choices[defaultIndex].button);
     // Escape answers with the last button: No, or OK when it is the only one.
     box.setEscapeButton(choices.back().button);
@@ -61,7 +63,7 @@ int QtMessageBoxes::msgBox(const QString &prompt, int style, const QString &titl
     return choices.back().answer;
 }
 
-int QtMessageBoxes::openNotice(const QString &prompt, int style, const QString &title)
+int QtMessageBoxes::openNotice(const QString &prompt, MsgStyles style, const QString &title)
 {
     auto *box = new QMessageBox(iconOf(style), title.isEmpty() ? applicationTitle() : title, prompt,
                                 QMessageBox::Ok, m_owner);
@@ -83,3 +85,5 @@ void QtMessageBoxes::closeNotice(int key)
         found->second->close();
     m_notices.erase(found);
 }
+
+} // namespace qf

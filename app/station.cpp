@@ -12,6 +12,8 @@
 #include <stdexcept>
 #include <utility>
 
+namespace qf {
+
 namespace {
 // Most characters a text box holds of its value. The parser's working boxes
 // take every character the device sends; laying out a longer text anew for
@@ -35,20 +37,19 @@ Station::Station(SerialComm &comm, const QString &appDir, MessageBoxes &boxes, E
       m_log(appDir, boxes), m_storeRetry(m_log, boxes),
       m_relay(
           comm, [this] { return m_parser.pollChannel(); }, boxes),
-      m_form([this](QWidget *parent) { return new FlexGridView(m_log.fg(), parent); })
+      m_form([this](QWidget *parent) { return new FlexGridView(m_log.grid(), parent); })
 {
     // A completed frame becomes a record of the grid and the store.
     m_parser.setHoldingCommit([this] { return commitFrame(); });
     m_log.setBusyIndicator([this](bool busy) { showDeleting(busy); });
     bindControls();
-    bindSerial();
     bindStore();
 }
 
 bool Station::commitFrame()
 {
     try {
-        return m_storeRetry.commit(m_parser.label1Captions());
+        return m_storeRetry.commit(m_parser.sensorValues());
     } catch (const StationError &) {
         closePort();
         throw;
@@ -76,44 +77,62 @@ void Station::bindStore()
     });
 }
 
-bool Station::Form_Load()
+bool Station::startUp()
 {
     return run([this] {
-        m_log.setFlex();
-        m_log.fillGrid();
-        m_link.stopcmd().set(false);
+        m_log.openStore();
+        m_log.listAllRecords();
+        m_link.stopEnabled().set(false);
         setSelector(1);
-        m_link.Text4().setText(QStringLiteral("1"));
+        m_link.portText().setText(QStringLiteral("1"));
     });
 }
 
-void Station::exit_Click()
+void Station::exitAtOnce()
 {
     m_endProcess(0);
 }
 
+// The one place where the window's controls, by their names in the design
+// table, meet the logic behind them. Each event is marked with its handler's
+// name in the design and what the operator sees; the window's load,
+// Form_Load, is startUp(), which the program runs before the window shows.
 void Station::bindControls()
 {
-    bindText(m_parser.Text2(), QStringLiteral("Text2"));
-    bindText(m_parser.Text3(), QStringLiteral("Text3"));
-    bindText(m_link.Text4(), QStringLiteral("Text4"));
+    bindText(m_parser.fieldText(), QStringLiteral("Text2"));
+    bindText(m_parser.lastCharacter(), QStringLiteral("Text3"));
+    bindText(m_link.portText(), QStringLiteral("Text4"));
     for (int k = 0; k < 4; ++k)
-        bindCaption(m_parser.Label1(k), QStringLiteral("Label1(%1)").arg(k));
-    bindCaption(m_log.totalrec(), QStringLiteral("totalrec"));
-    bindEnabled(m_link.Start(), QStringLiteral("Start"));
-    bindEnabled(m_link.stopcmd(), QStringLiteral("stopcmd"));
-    bindEnabled(m_link.VScroll3Enabled(), QStringLiteral("VScroll3"));
+        bindCaption(m_parser.sensorValue(k), QStringLiteral("Label1(%1)").arg(k));
+    bindCaption(m_log.total(), QStringLiteral("totalrec"));
+    bindEnabled(m_link.startEnabled(), QStringLiteral("Start"));
+    bindEnabled(m_link.stopEnabled(), QStringLiteral("stopcmd"));
+    bindEnabled(m_link.selectorEnabled(), QStringLiteral("VScroll3"));
 
-    bindLinkButtons();
-    bindClick(QStringLiteral("exit"), [this] { exit_Click(); });
-    bindClick(QStringLiteral("Command1"), [this] { m_log.Command1_Click(); });
-    bindClick(QStringLiteral("Command2"), [this] { m_relay.Command2_Click(); });
-    bindClick(QStringLiteral("Command3"), [this] { m_relay.Command3_Click(); });
-    bindSelector();
+    // Start_Click: START opens the COM port shown beside "COM:"; stopcmd_Click:
+    // STOP closes it. Each hands the keyboard focus to the other.
+    bindLinkButtons(designed<QAbstractButton>(m_form, QStringLiteral("Start")),
+                    designed<QAbstractButton>(m_form, QStringLiteral("stopcmd")));
+    // exit_Click: EXIT ends the program at once.
+    bindClick(QStringLiteral("exit"), [this] { exitAtOnce(); });
+    // Command1_Click: "Delete all Records" asks, then empties the store and the grid.
+    bindClick(QStringLiteral("Command1"), [this] { m_log.confirmDeleteAll(); });
+    // Command2_Click: ON switches the relay on.
+    bindClick(QStringLiteral("Command2"), [this] { m_relay.switchOn(); });
+    // Command3_Click: OFF switches it off.
+    bindClick(QStringLiteral("Command3"), [this] { m_relay.switchOff(); });
+    // VScroll3_Change: the arrows beside "COM:" change the port number shown.
+    bindSelector(designed<QScrollBar>(m_form, QStringLiteral("VScroll3")));
+    // Form_Unload: closing the window closes the link.
+    connect(&m_form, &Form1::unloading, this, [this] { run([this] { m_link.closeIfOpen(); }); });
+    // MSComm1_OnComm: each character the device sends is shown, parsed and
+    // answered with the poll burst (device losses and dropped input are
+    // m_resume's).
+    connect(&m_comm, &SerialComm::OnComm, this, [this] { receive(); });
 
     // Rows the grid could not read from the store.
-    connect(&m_log.fg(), &FlexGrid::readFailed, this, [this](const Error &error) { m_report.report(error); });
-    connect(&m_form, &Form1::unloading, this, [this] { run([this] { m_link.Form_Unload(); }); });
+    connect(&m_log.grid(), &FlexGrid::readFailed, this,
+            [this](const Error &error) { m_report.report(error); });
 }
 
 void Station::bindText(TextValue &value, const QString &control)
@@ -146,13 +165,10 @@ void Station::bindClick(const QString &control, std::function<void()> handler)
             [this, handler = std::move(handler)] { run(handler); });
 }
 
-void Station::bindLinkButtons()
+void Station::bindLinkButtons(QAbstractButton *start, QAbstractButton *stop)
 {
-    // START and STOP hand the focus to each other: the one pressed is
-    // disabled before the other is enabled, so the focus would move on to
-    // EXIT, which the next Return or Space would press.
-    auto *start = designed<QAbstractButton>(m_form, QStringLiteral("Start"));
-    auto *stop = designed<QAbstractButton>(m_form, QStringLiteral("stopcmd"));
+    // The button pressed is disabled before the other is enabled, so the
+    // focus would move on to EXIT, which the next Return or Space would press.
     const auto bind = [this](QAbstractButton *pressed, QAbstractButton *next, std::function<void()> handler) {
         connect(pressed, &QAbstractButton::clicked, this,
                 [this, pressed, next, handler = std::move(handler)] {
@@ -162,23 +178,22 @@ void Station::bindLinkButtons()
                         next->setFocus(Qt::TabFocusReason);
                 });
     };
-    bind(start, stop, [this] { m_link.Start_Click(); });
-    bind(stop, start, [this] { m_link.stopcmd_Click(); });
+    bind(start, stop, [this] { m_link.start(); });
+    bind(stop, start, [this] { m_link.stop(); });
 }
 
-void Station::bindSelector()
+void Station::bindSelector(QScrollBar *selector)
 {
-    auto *bar = designed<QScrollBar>(m_form, QStringLiteral("VScroll3"));
-    connect(bar, &QScrollBar::valueChanged, this,
-            [this](int value) { run([&] { m_link.setVScroll3(value); }); });
+    m_selector = selector;
+    connect(selector, &QScrollBar::valueChanged, this,
+            [this](int value) { run([&] { m_link.selectPort(value); }); });
 }
 
 void Station::setSelector(int value)
 {
-    m_link.setVScroll3(value);
-    auto *bar = designed<QScrollBar>(m_form, QStringLiteral("VScroll3"));
-    const QSignalBlocker quiet(bar);
-    bar->setValue(m_link.VScroll3());
+    m_link.selectPort(value);
+    const QSignalBlocker quiet(m_selector);
+    m_selector->setValue(m_link.selectedPort());
 }
 
 void Station::showDeleting(bool busy)
@@ -194,16 +209,15 @@ void Station::showDeleting(bool busy)
     m_comm.raiseWaiting();
 }
 
-void Station::bindSerial()
+void Station::receive()
 {
-    // Device losses and dropped input are m_resume's.
-    connect(&m_comm, &SerialComm::OnComm, this, [this] {
-        // While a delete-all runs the character stays unread and unanswered:
-        // the device waits for its poll burst, and the frame is stored after.
-        if (m_log.deleting()) {
-            m_receiveHeld = true;
-            return;
-        }
-        run([this] { m_parser.MSComm1_OnComm(); });
-    });
+    // While a delete-all runs the character stays unread and unanswered:
+    // the device waits for its poll burst, and the frame is stored after.
+    if (m_log.deleting()) {
+        m_receiveHeld = true;
+        return;
+    }
+    run([this] { m_parser.onReceive(); });
 }
+
+} // namespace qf

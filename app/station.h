@@ -13,7 +13,12 @@
 
 #include <QObject>
 
+class QAbstractButton;
+class QScrollBar;
+
 #include <functional>
+
+namespace qf {
 
 // The station: the window Form1 with everything it owns, that is the
 // handlers of the serial link, the parser, the record log and the relay,
@@ -27,11 +32,12 @@ public:
     Station(SerialComm &comm, const QString &appDir, MessageBoxes &boxes, ErrorReport &report,
             std::function<void(int)> endProcess);
 
-    // Start-up, before the window is first shown. False when a step failed
-    // (the error report has it).
-    bool Form_Load();
-    // EXIT: ends the program at once; the window's unload does not run.
-    void exit_Click();
+    // Start-up, before the window is first shown: the store opened, every
+    // record listed, STOP disabled, COM port 1 selected. False when a step
+    // failed (the error report has it).
+    bool startUp();
+    // EXIT: ends the program at once; closing the window's link does not run.
+    void exitAtOnce();
 
     Form1 &form() { return m_form; }
     RecordLog &log() { return m_log; }
@@ -48,10 +54,12 @@ private:
     void bindEnabled(FlagValue &flag, const QString &control);
     void bindClick(const QString &control, std::function<void()> handler);
     // START and STOP, which hand the keyboard focus to each other.
-    void bindLinkButtons();
-    void bindSelector();
-    void bindSerial();
+    void bindLinkButtons(QAbstractButton *start, QAbstractButton *stop);
+    void bindSelector(QScrollBar *selector);
     void bindStore();
+    // A receive event of the serial component: parsed, or held while a
+    // delete-all runs.
+    void receive();
     // Commits the completed frame; false while the store holds it. A fault
     // that does not pass closes the port first, so that nothing more is
     // acknowledged while its report is shown.
@@ -65,6 +73,7 @@ private:
 
     SerialComm &m_comm;
     ErrorReport &m_report;
+    QScrollBar *m_selector = nullptr; // the port selector's scroll bar
     std::function<void(int)> m_endProcess;
 
     LinkControl m_link;
@@ -76,3 +85,5 @@ private:
     Form1 m_form;               // shows the grid of m_log: goes first
     bool m_receiveHeld = false; // a receive event came during a delete-all
 };
+
+} // namespace qf

@@ -2,6 +2,8 @@
 
 #include "common/error.h"
 
+namespace qf {
+
 // The one place errors that no handler traps go to (the default error
 // report). The window's implementation shows the error and ends the program;
 // tests record instead.
@@ -13,8 +15,7 @@ public:
 
 // Runs a handler and sends a StationError it raises to the report.
 // Returns false when the handler failed.
-template <typename Handler>
-bool guarded(ErrorReport &report, Handler &&handler)
+template <typename Handler> bool guarded(ErrorReport &report, Handler &&handler)
 {
     try {
         handler();
@@ -24,3 +25,5 @@ bool guarded(ErrorReport &report, Handler &&handler)
         return false;
     }
 }
+
+} // namespace qf

@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <limits>
 
+namespace qf {
+
 // A 16-bit signed counter whose arithmetic is overflow-checked: leaving the
 // range raises ErrorCode::Overflow instead of wrapping.
 class Int16 {
@@ -15,8 +17,16 @@ public:
     constexpr int value() const { return m_value; }
     constexpr operator int() const { return m_value; } // NOLINT
 
-    constexpr Int16 &operator+=(int rhs) { m_value = checked(int64_t(m_value) + rhs); return *this; }
-    constexpr Int16 &operator-=(int rhs) { m_value = checked(int64_t(m_value) - rhs); return *this; }
+    constexpr Int16 &operator+=(int rhs)
+    {
+        m_value = checked(int64_t(m_value) + rhs);
+        return *this;
+    }
+    constexpr Int16 &operator-=(int rhs)
+    {
+        m_value = checked(int64_t(m_value) - rhs);
+        return *this;
+    }
     friend constexpr Int16 operator+(Int16 a, int b) { return a += b; }
     friend constexpr Int16 operator-(Int16 a, int b) { return a -= b; }
 
@@ -30,3 +40,5 @@ private:
 
     int16_t m_value = 0;
 };
+
+} // namespace qf

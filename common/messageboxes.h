@@ -1,47 +1,59 @@
 #pragma once
 
+#include <QFlags>
 #include <QString>
+
+namespace qf {
 
 // The seam through which all logic asks for a modal message box. The window
 // supplies the real boxes; tests supply a recorder with scripted answers.
-// Styles and answers use the classic message-box codes so that handlers read
-// like their descriptions.
-namespace MsgStyle {
-// Buttons
-inline constexpr int OkOnly = 0;
-inline constexpr int YesNo = 4;
-inline constexpr int ButtonsMask = 7;
-// Icon
-inline constexpr int Critical = 16;
-inline constexpr int Question = 32;
-inline constexpr int Exclamation = 48;
-inline constexpr int Information = 64;
-inline constexpr int IconMask = 0x70;
-// Default button
-inline constexpr int DefaultButton2 = 256;
-inline constexpr int DefaultButtonMask = 0x300;
-inline constexpr int DefaultButtonShift = 8;
+// Styles and answers keep the classic message-box codes, typed, so that
+// handlers read like their descriptions.
 
-constexpr int buttons(int style)
+// One part of a box's style: its buttons, its icon or its default button. A
+// style is one of each, combined with | (a part left out is the first).
+enum class MsgStyle : int {
+    // Buttons
+    OkOnly = 0,
+    YesNo = 4,
+    // Icon
+    Critical = 16,
+    Question = 32,
+    Exclamation = 48,
+    Information = 64,
+    // Default button
+    DefaultButton2 = 256,
+};
+Q_DECLARE_FLAGS(MsgStyles, MsgStyle)
+Q_DECLARE_OPERATORS_FOR_FLAGS(MsgStyles)
+
+// The style's buttons: OkOnly or YesNo.
+constexpr MsgStyle msgButtons(MsgStyles style)
 {
-    return style & ButtonsMask;
+    constexpr int buttonsMask = 0x7;
+    return MsgStyle(style.toInt() & buttonsMask);
 }
-constexpr int icon(int style)
+// The style's icon: Critical, Question, Exclamation, Information, or OkOnly
+// (0) for none.
+constexpr MsgStyle msgIcon(MsgStyles style)
 {
-    return style & IconMask;
+    constexpr int iconMask = 0x70;
+    return MsgStyle(style.toInt() & iconMask);
 }
 // 0-based index of the default button.
-constexpr int defaultButton(int style)
+constexpr int msgDefaultButton(MsgStyles style)
 {
-    return (style & DefaultButtonMask) >> DefaultButtonShift;
+    constexpr int defaultButtonMask = 0x300;
+    constexpr int defaultButtonShift = 8;
+    return (style.toInt() & defaultButtonMask) >> defaultButtonShift;
 }
-} // namespace MsgStyle
 
-namespace MsgAnswer {
-inline constexpr int Ok = 1;
-inline constexpr int Yes = 6;
-inline constexpr int No = 7;
-} // namespace MsgAnswer
+// The button that closed a box.
+enum class MsgAnswer : int {
+    Ok = 1,
+    Yes = 6,
+    No = 7,
+};
 
 // The application title: what boxes without a title of their own show.
 inline QString applicationTitle()
@@ -52,12 +64,14 @@ inline QString applicationTitle()
 class MessageBoxes {
 public:
     virtual ~MessageBoxes() = default;
-    // Shows a modal box and returns the answer code. An empty title means the
-    // application title.
-    virtual int msgBox(const QString &prompt, int style, const QString &title = {}) = 0;
+    // Shows a modal box and returns the operator's answer. An empty title
+    // means the application title.
+    virtual MsgAnswer msgBox(const QString &prompt, MsgStyles style, const QString &title = {}) = 0;
     // Shows a box with an OK button that does not wait for the operator and
     // returns its key; the program may close it by that key later (the
     // operator may have closed it first).
-    virtual int openNotice(const QString &prompt, int style, const QString &title = {}) = 0;
+    virtual int openNotice(const QString &prompt, MsgStyles style, const QString &title = {}) = 0;
     virtual void closeNotice(int key) = 0;
 };
+
+} // namespace qf

@@ -3,13 +3,18 @@
 #include <QObject>
 #include <QString>
 
+namespace qf {
+
 // Named values of the window that double as the station's state (the parser's
 // working texts, the sensor captions, enabled flags). The logic reads and
 // writes them without any widget; the window binds its widgets to them.
 class TextValue : public QObject {
     Q_OBJECT
 public:
-    explicit TextValue(QString text = {}, QObject *parent = nullptr) : QObject(parent), m_text(std::move(text)) {}
+    explicit TextValue(QString text = {}, QObject *parent = nullptr)
+        : QObject(parent), m_text(std::move(text))
+    {
+    }
 
     const QString &text() const { return m_text; }
     void setText(const QString &text)
@@ -47,3 +52,5 @@ Q_SIGNALS:
 private:
     bool m_on = true;
 };
+
+} // namespace qf

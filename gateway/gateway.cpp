@@ -137,7 +137,7 @@ void Gateway::tick()
             m_report(QStringLiteral("store readable again"));
         m_storeState = StoreState::Readable;
     } catch (const StationError &e) {
-        if (e.error().number != ErrorCode::StoreBusy)
+        if (e.error().code != ErrorCode::StoreBusy)
             throw;
         m_plant.storeReadable = false;
         if (m_storeState != StoreState::Busy)

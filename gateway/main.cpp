@@ -198,7 +198,7 @@ int main(int argc, char *argv[])
         say(QStringLiteral("stopped on request"));
         return int(ExitStatus::Stopped);
     } catch (const StationError &e) {
-        say(QStringLiteral("error %1: %2").arg(e.error().number).arg(e.error().description));
+        say(QStringLiteral("error %1: %2").arg(e.error().number()).arg(e.error().description));
         return int(ExitStatus::StoreFault);
     } catch (const GatewayRefused &e) {
         say(e.message());

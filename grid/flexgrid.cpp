@@ -5,6 +5,8 @@
 #include <algorithm>
 #include <limits>
 
+namespace qf {
+
 namespace {
 
 constexpr int BlockRows = 128;
@@ -38,7 +40,8 @@ QVariant boldFont(bool bold)
 
 FlexGrid::FlexGrid(int cols, QObject *parent)
     : QAbstractTableModel(parent), m_cols(std::clamp(cols, 1, MaxCols)),
-      m_colWidth(std::size_t(m_cols), DefaultColWidth), m_colAlignment(std::size_t(m_cols), AlignGeneral)
+      m_colWidth(std::size_t(m_cols), DefaultColWidth),
+      m_colAlignment(std::size_t(m_cols), Alignment::General)
 {
 }
 
@@ -215,17 +218,17 @@ void FlexGrid::setColWidth(int col, int twips)
     Q_EMIT columnFormatChanged(col);
 }
 
-int FlexGrid::ColAlignment(int col) const
+FlexGrid::Alignment FlexGrid::ColAlignment(int col) const
 {
     checkCol(col);
     return m_colAlignment.at(col);
 }
 
-void FlexGrid::setColAlignment(int col, int code)
+void FlexGrid::setColAlignment(int col, Alignment code)
 {
     checkCol(col);
-    if (code < 0 || code > AlignGeneral)
-        outOfRange(QStringLiteral("alignment %1").arg(code));
+    if (code < Alignment::LeftTop || code > Alignment::General)
+        outOfRange(QStringLiteral("alignment %1").arg(int(code)));
     m_colAlignment.at(col) = code;
     Q_EMIT columnFormatChanged(col);
     Q_EMIT headerDataChanged(Qt::Horizontal, col, col);
@@ -266,13 +269,15 @@ void FlexGrid::setCellFontBold(bool bold)
     notifyCell(m_row, m_col);
 }
 
-Qt::Alignment FlexGrid::alignment(int code, const QString &text)
+Qt::Alignment FlexGrid::alignment(Alignment code, const QString &text)
 {
     static constexpr Qt::Alignment horizontal[] = {Qt::AlignLeft, Qt::AlignHCenter, Qt::AlignRight};
     static constexpr Qt::Alignment vertical[] = {Qt::AlignTop, Qt::AlignVCenter, Qt::AlignBottom};
-    if (code < 0 || code >= AlignGeneral) // general: numbers to the right, text to the left
+    if (code < Alignment::LeftTop || code >= Alignment::General) // numbers to the right, text to the left
         return (looksNumeric(text) ? Qt::AlignRight : Qt::AlignLeft) | Qt::AlignVCenter;
-    return horizontal[code / 3] | vertical[code % 3];
+    // The codes run left to right in threes, each top to bottom.
+    const int index = int(code);
+    return horizontal[index / std::size(vertical)] | vertical[index % std::size(vertical)];
 }
 
 // ---------------------------------------------------------------- model
@@ -334,3 +339,5 @@ QVariant FlexGrid::headerData(int section, Qt::Orientation orientation, int role
         return {};
     }
 }
+
+} // namespace qf

@@ -12,6 +12,8 @@
 #include <memory>
 #include <vector>
 
+namespace qf {
+
 // Where the grid reads the record rows it lists without holding them.
 class FlexGridSource {
 public:
@@ -36,10 +38,20 @@ class FlexGrid : public QAbstractTableModel {
 public:
     static constexpr int FixedRows = 1;
     static constexpr int FixedCols = 1;
-    // Column alignment codes.
-    static constexpr int AlignLeftTop = 0;
-    static constexpr int AlignCenterTop = 3;
-    static constexpr int AlignGeneral = 9;
+    // Column alignment codes: left, centre or right, each top, centre or
+    // bottom; general puts numbers to the right and text to the left.
+    enum class Alignment : int {
+        LeftTop,
+        LeftCenter,
+        LeftBottom,
+        CenterTop,
+        CenterCenter,
+        CenterBottom,
+        RightTop,
+        RightCenter,
+        RightBottom,
+        General,
+    };
 
     explicit FlexGrid(int cols = 6, QObject *parent = nullptr);
     ~FlexGrid() override;
@@ -54,8 +66,8 @@ public:
 
     int ColWidth(int col) const; // twips
     void setColWidth(int col, int twips);
-    int ColAlignment(int col) const; // alignment code 0..9
-    void setColAlignment(int col, int code);
+    Alignment ColAlignment(int col) const;
+    void setColAlignment(int col, Alignment code);
 
     // The current cell and its bold flag.
     int Row() const { return m_row; }
@@ -83,7 +95,7 @@ public:
     // Record rows with written texts.
     std::size_t overlayRows() const;
 
-    static Qt::Alignment alignment(int code, const QString &text);
+    static Qt::Alignment alignment(Alignment code, const QString &text);
 
     int rowCount(const QModelIndex &parent = {}) const override;
     int columnCount(const QModelIndex &parent = {}) const override;
@@ -120,7 +132,7 @@ private:
     int m_row = 0;
     int m_col = 0;
     std::vector<int> m_colWidth;
-    std::vector<int> m_colAlignment;
+    std::vector<Alignment> m_colAlignment;
     QSet<qint64> m_bold; // row * cols + col
     std::map<int, OverlayRow> m_overlay;
     int m_overlayLimit = 20000;
@@ -130,3 +142,5 @@ private:
     mutable std::vector<Block> m_cache; // most recently used first
     mutable bool m_readFailed = false;
 };
+
+} // namespace qf

@@ -10,6 +10,8 @@
 
 #include <algorithm>
 
+namespace qf {
+
 // The rows of the grid that the table sees: count rows from view row top on.
 class FlexGridWindow : public QAbstractTableModel {
 public:
@@ -323,3 +325,5 @@ void FlexGridView::applyColumnWidths()
     for (int c = 0; c < m_grid.Cols(); ++c)
         horizontalHeader()->resizeSection(c, twipsToPixels(m_grid.ColWidth(c)));
 }
+
+} // namespace qf

@@ -4,6 +4,8 @@
 
 #include <QTableView>
 
+namespace qf {
+
 class FlexGridWindow;
 
 // The record grid on screen: a QTableView over a window of the grid's rows.
@@ -48,3 +50,5 @@ private:
     int m_rowHeight = 16;
     bool m_syncing = false;
 };
+
+} // namespace qf

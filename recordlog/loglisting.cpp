@@ -2,6 +2,8 @@
 
 #include "store/storetext.h"
 
+namespace qf {
+
 LogListing::LogListing(std::shared_ptr<LogRecordset> records, qint64 first)
     : m_records(std::move(records)), m_first(first)
 {
@@ -26,3 +28,5 @@ QList<QStringList> LogListing::readRows(qint64 first, int count)
     }
     return rows;
 }
+
+} // namespace qf

@@ -7,6 +7,8 @@
 
 #include <memory>
 
+namespace qf {
+
 // The grid's view of a record set: the records from a starting position on,
 // each field in its text form.
 class LogListing : public FlexGridSource {
@@ -21,3 +23,5 @@ private:
     qint64 m_first = 0;
     QLocale m_locale = QLocale::system();
 };
+
+} // namespace qf

@@ -8,6 +8,8 @@
 #include <memory>
 #include <optional>
 
+namespace qf {
+
 void runOffThread(const std::function<void()> &work)
 {
     QEventLoop loop;
@@ -28,3 +30,5 @@ void runOffThread(const std::function<void()> &work)
     if (failure)
         throw *failure;
 }
+
+} // namespace qf

@@ -12,6 +12,8 @@
 
 #include <limits>
 
+namespace qf {
+
 namespace {
 
 using qf::schema::Field;
@@ -56,18 +58,18 @@ QString RecordLog::storePath() const
     return storeFilePath(m_appDir);
 }
 
-LogDatabase &RecordLog::logDb()
+LogDatabase &RecordLog::database()
 {
-    if (!m_logDb)
+    if (!m_database)
         throw StationError(ErrorCode::StoreFailed, QStringLiteral("The log store is not open."));
-    return *m_logDb;
+    return *m_database;
 }
 
-LogRecordset &RecordLog::logRs()
+LogRecordset &RecordLog::recordset()
 {
-    if (!m_logRs)
+    if (!m_recordset)
         throw StationError(ErrorCode::StoreFailed, QStringLiteral("The log store is not open."));
-    return *m_logRs;
+    return *m_recordset;
 }
 
 RecordLog::DeletingScope::DeletingScope(RecordLog &log) : m_log(log)
@@ -84,79 +86,83 @@ RecordLog::DeletingScope::~DeletingScope()
         m_log.m_busyIndicator(false);
 }
 
-void RecordLog::setFlex()
+void RecordLog::openStore()
 {
-    if (!m_logDb)
+    if (!m_database)
         guardFirstOpen();
-    m_logDb = LogDatabase::OpenDatabase(storePath());
+    m_database = LogDatabase::OpenDatabase(storePath());
     watchStoreFiles();
-    m_logRs = m_logDb->OpenRecordset(qf::schema::LogTable, dbOpenDynaset);
+    m_recordset = m_database->OpenRecordset();
     // The grid follows the fresh record set: a record committed through it
     // shows from the store once the grid lets go of the row's written texts.
-    m_fg.followRecords(std::make_shared<LogListing>(m_logRs, 0));
+    m_grid.followRecords(std::make_shared<LogListing>(m_recordset, 0));
+    layOutGrid();
+}
 
+void RecordLog::layOutGrid()
+{
     for (int c = 0; c < GridCols; ++c)
-        m_fg.setTextMatrix(0, c, headerText(c));
+        m_grid.setTextMatrix(0, c, headerText(c));
     for (int c = 0; c < GridCols; ++c)
-        m_fg.setColWidth(c, colWidth(c));
+        m_grid.setColWidth(c, colWidth(c));
     for (int c = 0; c < GridCols; ++c) {
-        m_fg.setRow(0);
-        m_fg.setCol(c);
-        m_fg.setCellFontBold(true);
-        m_fg.setColAlignment(c, FlexGrid::AlignCenterTop);
+        m_grid.setRow(0);
+        m_grid.setCol(c);
+        m_grid.setCellFontBold(true);
+        m_grid.setColAlignment(c, FlexGrid::Alignment::CenterTop);
     }
 }
 
-void RecordLog::fillGrid()
+void RecordLog::listAllRecords()
 {
-    // Every record from where logRs stands to its end, each in its own row
+    // Every record from where the record set stands to its end, each in its own row
     // with the one empty row after the last. The grid reads the rows from the
     // store as they are shown, so a store of millions lists at once.
-    if (logRs().Eof())
+    if (recordset().Eof())
         return; // an empty table writes nothing; the total keeps its caption
-    m_fg.listRecords(std::make_shared<LogListing>(m_logRs, m_logRs->AbsolutePosition()));
-    m_totalrec.setText(totalText(m_fg.Rows() - 2));
-    m_logRs->MoveLast();
-    m_logRs->MoveNext(); // the listing leaves logRs at its end
+    m_grid.listRecords(std::make_shared<LogListing>(m_recordset, m_recordset->AbsolutePosition()));
+    m_total.setText(totalText(m_grid.Rows() - 2));
+    m_recordset->MoveLast();
+    m_recordset->MoveNext(); // the listing leaves the record set at its end
 }
 
-void RecordLog::Command1_Click()
+void RecordLog::confirmDeleteAll()
 {
-    const int answer = m_boxes.msgBox(
+    const MsgAnswer answer = m_boxes.msgBox(
         QStringLiteral("Continuing this will lead to all the data erased. Do you want to continue?"),
-        MsgStyle::YesNo + MsgStyle::Critical + MsgStyle::DefaultButton2, QStringLiteral("Confirmation Box"));
+        MsgStyle::YesNo | MsgStyle::Critical | MsgStyle::DefaultButton2, QStringLiteral("Confirmation Box"));
     if (answer == MsgAnswer::Yes)
-        delRec();
+        deleteAllRecords();
 }
 
-void RecordLog::delRec()
+void RecordLog::deleteAllRecords()
 {
-    logDb(); // the store is open
+    database(); // the store is open
     // Deleting lasts until the store is reopened: a record stored meanwhile
     // would go through the old record set and stay out of the grid.
     const DeletingScope deleting(*this);
-    runOffThread([path = storePath()] { deleteAllRecords(StoreConnection(path)); });
-    m_fg.Clear();
-    m_fg.setRows(2);
-    setFlex();
-    m_totalrec.setText(totalText(0));
+    runOffThread([path = storePath()] { qf::deleteAllRecords(StoreConnection(path)); });
+    m_grid.Clear();
+    m_grid.setRows(2);
+    openStore();
+    m_total.setText(totalText(0));
 }
 
-void RecordLog::commit(const std::array<QString, qf::schema::SensorCount> &label1)
+void RecordLog::commit(const std::array<QString, qf::schema::SensorCount> &sensorValues)
 {
-    LogRecordset &rs = logRs();
+    LogRecordset &rs = recordset();
     guardStoreFiles(false);
-    if (m_fg.Rows() == std::numeric_limits<int>::max())
+    if (m_grid.Rows() == std::numeric_limits<int>::max())
         throw StationError(ErrorCode::Overflow, QStringLiteral("Overflow"));
 
-    const int r = m_fg.Rows() - 1;
+    const int r = m_grid.Rows() - 1;
     // One reading of the clock: the grid shows the time that is stored.
     const QDateTime now = m_clock();
-    m_fg.setTextMatrix(r, 0, QString::number(r));
-    m_fg.setTextMatrix(r, 1, dateTimeText(now));
+    m_grid.setTextMatrix(r, 0, QString::number(r));
+    m_grid.setTextMatrix(r, 1, dateTimeText(now));
     for (int k = 0; k < TempCols; ++k)
-        m_fg.setTextMatrix(r, FirstTempCol + k, label1.at(k));
-    m_totalrec.setText(totalText(r));
+        m_grid.setTextMatrix(r, FirstTempCol + k, sensorValues.at(k));
+    m_total.setText(totalText(r));
 
     rs.AddNew();
     rs.Fields().Item(qf::schema::fieldName(Field::SrNo)).setValue(QString::number(r));
@@ -164,16 +170,18 @@ void RecordLog::commit(const std::array<QString, qf::schema::SensorCount> &label
     for (int k = 0; k < TempCols; ++k) {
         // A number too large for a double (line noise) is stored as null,
         // so that the rest of the frame is kept; the grid shows the text.
-        const std::optional<double> value = leadingNumber(m_fg.TextMatrix(r, FirstTempCol + k));
+        const std::optional<double> value = leadingNumber(m_grid.TextMatrix(r, FirstTempCol + k));
         rs.Fields()
             .Item(qf::schema::FieldNames.at(std::size_t(qf::schema::sensorField(k))))
             .setValue(value ? QVariant(*value) : QVariant());
     }
-    rs.Update(dbUpdateRegular, false);
+    rs.Update();
     // Each record goes on into the store file at once, so that the
     // write-ahead log holds next to nothing that another program could cut.
     checkpoint(QStringLiteral("PASSIVE"));
     guardStoreFiles(true);
 
-    m_fg.setRows(m_fg.Rows() + 1);
+    m_grid.setRows(m_grid.Rows() + 1);
 }
+
+} // namespace qf

@@ -17,30 +17,39 @@
 #include <memory>
 #include <optional>
 
-// The record log of the window: the grid fg with its total label, the
+namespace qf {
+
+// The record log of the window: the grid of records with its total, the
 // delete-all command and the commit of a completed frame into grid and store.
 class RecordLog {
 public:
     // appDir: the application's directory, where velk.mdb lies.
     RecordLog(QString appDir, MessageBoxes &boxes);
 
-    void setFlex();
-    void fillGrid();
+    // Opens the store and its record set, and lays out the grid's header row
+    // over them.
+    void openStore();
+    // Lists every record from where the record set stands to its end, with
+    // the total.
+    void listAllRecords();
     // Deletes all records on a thread of its own, with its own connection to
     // the store, then empties the grid and reopens the store; meanwhile the
     // window stays painted, takes no input and shows the busy indicator, and
     // deleting() is true: nothing may be committed.
-    void delRec();
-    void Command1_Click();
-    // Commits one complete frame; label1 are the four sensor captions. A
-    // field whose number is too large for a double is stored as null.
-    void commit(const std::array<QString, qf::schema::SensorCount> &label1);
+    void deleteAllRecords();
+    // Asks the operator to confirm, and deletes all records on Yes.
+    void confirmDeleteAll();
+    // Commits one complete frame; sensorValues are the four sensors' texts as
+    // shown. A field whose number is too large for a double is stored as
+    // null.
+    void commit(const std::array<QString, qf::schema::SensorCount> &sensorValues);
 
-    FlexGrid &fg() { return m_fg; }
-    TextValue &totalrec() { return m_totalrec; }
+    // The grid of records and the total shown below it.
+    FlexGrid &grid() { return m_grid; }
+    TextValue &total() { return m_total; }
 
     bool deleting() const { return m_deleting; }
-    // Shown while delRec runs (the window sets a busy cursor).
+    // Shown while deleteAllRecords runs (the window sets a busy cursor).
     void setBusyIndicator(std::function<void(bool busy)> indicator)
     {
         m_busyIndicator = std::move(indicator);
@@ -66,6 +75,7 @@ private:
         RecordLog &m_log;
     };
 
+    void layOutGrid();
     QString storePath() const;
     // Before the first open (recordlogfiles.cpp): the file must be a store,
     // and no other station may log into it.
@@ -79,18 +89,20 @@ private:
     QString keepReplacedStore();
     // Moves the stored records from the write-ahead log into the store file.
     void checkpoint(const QString &mode);
-    LogDatabase &logDb();
-    LogRecordset &logRs();
+    LogDatabase &database();
+    LogRecordset &recordset();
 
     QString m_appDir;
     MessageBoxes &m_boxes;
-    FlexGrid m_fg;
-    TextValue m_totalrec;
-    std::unique_ptr<LogDatabase> m_logDb;
-    std::shared_ptr<LogRecordset> m_logRs; // shared with the grid's listing
-    std::unique_ptr<StoreLock> m_lock;     // held from the first open for the program's life
-    std::optional<StoreFileWatch> m_files; // what the open store's files are
+    FlexGrid m_grid;
+    TextValue m_total;
+    std::unique_ptr<LogDatabase> m_database;
+    std::shared_ptr<LogRecordset> m_recordset; // shared with the grid's listing
+    std::unique_ptr<StoreLock> m_lock;         // held from the first open for the program's life
+    std::optional<StoreFileWatch> m_files;     // what the open store's files are
     bool m_deleting = false;
     std::function<void(bool)> m_busyIndicator;
     std::function<QDateTime()> m_clock = [] { return QDateTime::currentDateTime(); };
 };
+
+} // namespace qf

@@ -7,6 +7,8 @@
 #include <QDateTime>
 #include <QFileInfo>
 
+namespace qf {
+
 namespace {
 
 // The write-ahead log is cut back to this size after a checkpoint, so that
@@ -29,19 +31,19 @@ void RecordLog::guardFirstOpen()
 
 void RecordLog::watchStoreFiles()
 {
-    logDb().Execute(QStringLiteral("PRAGMA journal_size_limit=%1").arg(JournalSizeLimit));
-    m_files.emplace(storePath(), logDb().writingConnection());
+    database().Execute(QStringLiteral("PRAGMA journal_size_limit=%1").arg(JournalSizeLimit));
+    m_files.emplace(storePath(), database().writingConnection());
 }
 
 void RecordLog::setStoreWait(std::chrono::milliseconds wait)
 {
-    logDb().Execute(QStringLiteral("PRAGMA busy_timeout=%1").arg(wait.count()));
+    database().Execute(QStringLiteral("PRAGMA busy_timeout=%1").arg(wait.count()));
 }
 
 void RecordLog::checkpoint(const QString &mode)
 {
     try {
-        logDb().Execute(QStringLiteral("PRAGMA wal_checkpoint(%1)").arg(mode));
+        database().Execute(QStringLiteral("PRAGMA wal_checkpoint(%1)").arg(mode));
     } catch (const StationError &) {
         // The records are stored in the log; a later checkpoint moves them.
     }
@@ -94,7 +96,7 @@ QString RecordLog::keepReplacedStore()
                          QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-HHmmss"));
     QString outcome = QStringLiteral("the records it held are kept in %1.").arg(kept);
     try {
-        logDb().Execute(QStringLiteral("VACUUM INTO ") + quotedText(kept));
+        database().Execute(QStringLiteral("VACUUM INTO ") + quotedText(kept));
     } catch (const StationError &e) {
         outcome = QStringLiteral("its records could not be kept (%1).").arg(e.error().description);
     }
@@ -104,3 +106,5 @@ QString RecordLog::keepReplacedStore()
                .arg(store) +
            outcome;
 }
+
+} // namespace qf

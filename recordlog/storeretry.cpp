@@ -4,6 +4,8 @@
 
 #include <QDateTime>
 
+namespace qf {
+
 StoreRetry::StoreRetry(RecordLog &log, MessageBoxes &boxes, std::FILE *journal)
     : m_log(log), m_boxes(boxes), m_journal(journal)
 {
@@ -13,18 +15,18 @@ StoreRetry::StoreRetry(RecordLog &log, MessageBoxes &boxes, std::FILE *journal)
 
 bool StoreRetry::passes(const Error &error)
 {
-    return error.number == ErrorCode::StoreBusy || error.number == ErrorCode::StoreFull;
+    return error.code == ErrorCode::StoreBusy || error.code == ErrorCode::StoreFull;
 }
 
-bool StoreRetry::commit(const std::array<QString, qf::schema::SensorCount> &label1)
+bool StoreRetry::commit(const std::array<QString, qf::schema::SensorCount> &sensorValues)
 {
     try {
-        m_log.commit(label1);
+        m_log.commit(sensorValues);
         return true;
     } catch (const StationError &e) {
         if (!passes(e.error()))
             throw;
-        m_label1 = label1;
+        m_sensorValues = sensorValues;
         hold(e.error());
         return false;
     }
@@ -38,7 +40,7 @@ void StoreRetry::hold(const Error &error)
     m_timer.start();
     journal(
         QStringLiteral("cannot store records (error %1: %2); holding the frame and trying again every second")
-            .arg(error.number)
+            .arg(error.number())
             .arg(error.description));
     m_notice = m_boxes.openNotice(
         QStringLiteral(
@@ -55,7 +57,7 @@ void StoreRetry::retry()
     if (m_log.deleting())
         return;
     try {
-        m_log.commit(m_label1);
+        m_log.commit(m_sensorValues);
     } catch (const StationError &e) {
         if (passes(e.error()))
             return;
@@ -83,3 +85,5 @@ void StoreRetry::journal(const QString &line)
                  line.toLocal8Bit().constData());
     std::fflush(m_journal);
 }
+
+} // namespace qf

@@ -12,6 +12,8 @@
 #include <chrono>
 #include <cstdio>
 
+namespace qf {
+
 // Commits completed frames, and holds one that the store cannot take for a
 // passing reason (another program holds its lock, the disk is full): it tries
 // again about once a second until the store takes it, tells the operator
@@ -27,7 +29,7 @@ public:
 
     // Commits one frame: true when stored, false when held. A lasting fault
     // raises its error.
-    bool commit(const std::array<QString, qf::schema::SensorCount> &label1);
+    bool commit(const std::array<QString, qf::schema::SensorCount> &sensorValues);
 
     // Whether a fault passes by itself, so that the frame is worth holding.
     static bool passes(const Error &error);
@@ -49,6 +51,8 @@ private:
     std::FILE *m_journal;
     QTimer m_timer;
     QElapsedTimer m_heldFor;
-    std::array<QString, qf::schema::SensorCount> m_label1;
+    std::array<QString, qf::schema::SensorCount> m_sensorValues;
     int m_notice = 0;
 };
+
+} // namespace qf

@@ -5,6 +5,8 @@
 #include <optional>
 #include <utility>
 
+namespace qf {
+
 namespace {
 
 // The error state of one run of a relay handler: the last failed step.
@@ -34,12 +36,12 @@ RelaySwitch::RelaySwitch(SerialComm &comm, std::function<int()> pollChannel, Mes
 {
 }
 
-void RelaySwitch::Command2_Click()
+void RelaySwitch::switchOn()
 {
     switchPort(true);
 }
 
-void RelaySwitch::Command3_Click()
+void RelaySwitch::switchOff()
 {
     switchPort(false);
 }
@@ -65,3 +67,5 @@ void RelaySwitch::switchPort(bool open)
     } catch (const StationError &) {
     }
 }
+
+} // namespace qf

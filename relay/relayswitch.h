@@ -5,6 +5,8 @@
 
 #include <functional>
 
+namespace qf {
+
 // The relay buttons ON and OFF: they act on the serial link directly,
 // continue after each failed step, and show an error of the open or close
 // in a warning box.
@@ -14,8 +16,10 @@ public:
     // receive event, 4 after).
     RelaySwitch(SerialComm &comm, std::function<int()> pollChannel, MessageBoxes &boxes);
 
-    void Command2_Click(); // ON
-    void Command3_Click(); // OFF
+    // ON: opens the link unless it is open, then sends the relay letter.
+    void switchOn();
+    // OFF: closes the link unless it is closed, then sends the relay letter.
+    void switchOff();
 
 private:
     // Both buttons: bring the port to the wanted state, show an error of
@@ -26,3 +30,5 @@ private:
     std::function<int()> m_pollChannel;
     MessageBoxes &m_boxes;
 };
+
+} // namespace qf

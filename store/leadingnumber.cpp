@@ -4,6 +4,8 @@
 #include <cmath>
 #include <string>
 
+namespace qf {
+
 namespace {
 
 bool isSkipped(QChar c)
@@ -117,3 +119,5 @@ std::optional<double> leadingNumber(const QString &text)
         return std::nullopt;
     return value;
 }
+
+} // namespace qf

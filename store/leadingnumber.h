@@ -4,6 +4,8 @@
 
 #include <optional>
 
+namespace qf {
+
 // The number a text starts with, as the store keeps a sensor reading.
 //
 // Blanks, tabs and line feeds are skipped wherever they stand. Then an
@@ -15,3 +17,5 @@
 // double. A number too large for a double (line noise such as "1E999") has
 // no value: nullopt, never an error, so that it cannot cost the frame.
 std::optional<double> leadingNumber(const QString &text);
+
+} // namespace qf

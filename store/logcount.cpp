@@ -1,6 +1,7 @@
 #include "store/logcount.h"
 
 #include "common/error.h"
+#include "store/recordschema.h"
 #include "store/storeconnection.h"
 
 #include <QSqlQuery>
@@ -9,6 +10,8 @@
 #include <optional>
 #include <type_traits>
 #include <utility>
+
+namespace qf {
 
 namespace {
 
@@ -26,8 +29,6 @@ const QString CreateInsertTrigger =
 const QString CreateDeleteTrigger =
     QStringLiteral("CREATE TRIGGER logRecordCountDelete AFTER DELETE ON log BEGIN "
                    "UPDATE logRecordCount SET records = records - 1, seal = seal + 1; END");
-
-const QString LogTable = QStringLiteral("log");
 
 qint64 sealOf(qint64 count)
 {
@@ -102,32 +103,31 @@ std::optional<qint64> sealedCount(const StoreConnection &connection)
     return found == 1 ? count : std::nullopt;
 }
 
-std::optional<qint64> rowidEnd(const StoreConnection &connection, const QString &table, const QString &rowid,
-                               bool last)
+std::optional<qint64> rowidEnd(const StoreConnection &connection, const QString &rowid, bool last)
 {
     const QVariant value = connection.scalar(
         QStringLiteral("SELECT %1 FROM %2 ORDER BY %1 %3 LIMIT 1")
-            .arg(rowid, quotedName(table), last ? QStringLiteral("DESC") : QStringLiteral("ASC")));
+            .arg(rowid, quotedName(schema::LogTable), last ? QStringLiteral("DESC") : QStringLiteral("ASC")));
     if (value.isNull())
         return std::nullopt;
     return value.toLongLong();
 }
 
-qint64 countRows(const StoreConnection &connection, const QString &table)
+qint64 countRows(const StoreConnection &connection)
 {
-    return connection.scalar(QStringLiteral("SELECT count(*) FROM %1").arg(quotedName(table))).toLongLong();
+    return connection.scalar(QStringLiteral("SELECT count(*) FROM %1").arg(quotedName(schema::LogTable)))
+        .toLongLong();
 }
 
 // The extent with the count from count(), read in the current transaction.
 template <typename Count>
-std::optional<LogExtent> extentWith(const StoreConnection &connection, const QString &table,
-                                    const QString &rowid, Count &&count)
+std::optional<LogExtent> extentWith(const StoreConnection &connection, const QString &rowid, Count &&count)
 {
     const std::optional<qint64> records = count();
     if (!records)
         return std::nullopt;
-    const std::optional<qint64> first = rowidEnd(connection, table, rowid, false);
-    const std::optional<qint64> last = rowidEnd(connection, table, rowid, true);
+    const std::optional<qint64> first = rowidEnd(connection, rowid, false);
+    const std::optional<qint64> last = rowidEnd(connection, rowid, true);
     if (!first || !last)
         return *records == 0 ? std::optional<LogExtent>(LogExtent{}) : std::nullopt;
     if (*records == 0 || *records > *last - *first + 1)
@@ -154,29 +154,24 @@ std::optional<qint64> trustedCount(const StoreConnection &connection)
 
 } // namespace
 
-LogExtent readLogExtent(const StoreConnection &connection, const QString &table, const QString &rowid)
+LogExtent readLogExtent(const StoreConnection &connection, const QString &rowid)
 {
-    auto counted = [&] { return countRows(connection, table); };
-    if (table.compare(LogTable, Qt::CaseInsensitive) != 0)
-        return exact(inTransaction(connection, QStringLiteral("BEGIN"),
-                                   [&] { return extentWith(connection, table, rowid, counted); }),
-                     connection);
-
+    auto counted = [&] { return countRows(connection); };
     auto kept = [&] { return trustedCount(connection); };
     if (const auto extent = inTransaction(connection, QStringLiteral("BEGIN"),
-                                          [&] { return extentWith(connection, table, rowid, kept); }))
+                                          [&] { return extentWith(connection, rowid, kept); }))
         return *extent;
     try {
         return exact(inTransaction(connection, QStringLiteral("BEGIN IMMEDIATE"),
                                    [&] {
                                        rebuildRecordCount(connection);
-                                       return extentWith(connection, table, rowid, kept);
+                                       return extentWith(connection, rowid, kept);
                                    }),
                      connection);
     } catch (const StationError &) {
         // A store this process may not write: count it instead.
         return exact(inTransaction(connection, QStringLiteral("BEGIN"),
-                                   [&] { return extentWith(connection, table, rowid, counted); }),
+                                   [&] { return extentWith(connection, rowid, counted); }),
                      connection);
     }
 }
@@ -187,7 +182,7 @@ void rebuildRecordCount(const StoreConnection &connection)
     run(connection, QStringLiteral("DROP TRIGGER IF EXISTS ") + DeleteTrigger);
     run(connection, QStringLiteral("DROP TABLE IF EXISTS ") + CountTable);
     run(connection, CreateCountTable);
-    const qint64 records = countRows(connection, LogTable);
+    const qint64 records = countRows(connection);
     run(connection, QStringLiteral("INSERT INTO logRecordCount (records, seal) VALUES (?, ?)"),
         {records, sealOf(records)});
     run(connection, CreateInsertTrigger);
@@ -225,7 +220,7 @@ QStringList checkRecordCount(const StoreConnection &connection)
                                "the station's next start (or quillfern-store repair) rebuilds them.")
                     .arg(CountTable)};
         const std::optional<qint64> kept = sealedCount(connection);
-        const qint64 records = countRows(connection, LogTable);
+        const qint64 records = countRows(connection);
         if (kept == records)
             return QStringList();
         return QStringList{
@@ -235,3 +230,5 @@ QStringList checkRecordCount(const StoreConnection &connection)
                 .arg(records)};
     });
 }
+
+} // namespace qf

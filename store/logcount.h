@@ -5,6 +5,8 @@
 
 #include <functional>
 
+namespace qf {
+
 class StoreConnection;
 
 // The record count of table log, kept in the store file so that an open
@@ -30,12 +32,12 @@ struct LogExtent {
     qint64 lastRowid = 0;
 };
 
-// Reads the extent of table in one read transaction. For table log the count
-// comes from logRecordCount; when that is missing or stale it is rebuilt in
-// a write transaction, and when the store cannot be written the table is
-// counted instead. firstRowid and lastRowid come from the ends of the rowid
-// b-tree.
-LogExtent readLogExtent(const StoreConnection &connection, const QString &table, const QString &rowid);
+// Reads the extent of table log in one read transaction, its rowid read
+// under the name rowid. The count comes from logRecordCount; when that is
+// missing or stale it is rebuilt in a write transaction, and when the store
+// cannot be written the table is counted instead. firstRowid and lastRowid
+// come from the ends of the rowid b-tree.
+LogExtent readLogExtent(const StoreConnection &connection, const QString &rowid);
 
 // Rebuilds logRecordCount and its triggers from one count of table log.
 // Runs inside the caller's write transaction.
@@ -57,3 +59,5 @@ void appendUncounted(const StoreConnection &connection, qint64 added, const std:
 // count of log, or when the store has none (the station makes it at its
 // next open).
 QStringList checkRecordCount(const StoreConnection &connection);
+
+} // namespace qf

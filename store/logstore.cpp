@@ -11,6 +11,8 @@
 
 #include <algorithm>
 
+namespace qf {
+
 namespace {
 
 constexpr int SynchronousFull = 2;
@@ -71,14 +73,15 @@ LogField &LogFields::Item(const QString &name)
 
 // ---------------------------------------------------------------- table check
 
-QStringList checkLogTable(const StoreConnection &connection, const QString &table)
+QStringList checkLogTable(const StoreConnection &connection)
 {
-    QSqlQuery rows = connection.exec(QString::fromLatin1(qf::LogTableShapeSql), {table});
+    QSqlQuery rows =
+        connection.exec(QString::fromLatin1(qf::LogTableShapeSql), {QString(qf::schema::LogTable)});
     qf::LogTableShape shape;
     while (rows.next())
         shape.add(rows.value(0).toString(), rows.value(1).toString());
     rows.finish();
-    qf::checkLogTableShape(connection.path(), table, shape);
+    qf::checkLogTableShape(connection.path(), shape);
     return shape.columns;
 }
 
@@ -103,7 +106,7 @@ std::unique_ptr<LogDatabase> LogDatabase::OpenDatabase(const QString &path)
                                                                        : StoreConnection::Access::ReadWrite);
     // Reading the schema first proves the file is a database and leaves a
     // file that is not the store unchanged.
-    checkLogTable(*connection, qf::schema::LogTable);
+    checkLogTable(*connection);
     // A store that cannot be written is listed as it is; its first write
     // fails with an error that says so.
     if (readOnly)
@@ -124,12 +127,10 @@ std::unique_ptr<LogDatabase> LogDatabase::OpenDatabase(const QString &path)
     return std::unique_ptr<LogDatabase>(new LogDatabase(std::move(connection), false));
 }
 
-std::shared_ptr<LogRecordset> LogDatabase::OpenRecordset(const QString &name, int type)
+std::shared_ptr<LogRecordset> LogDatabase::OpenRecordset()
 {
-    if (type != dbOpenDynaset)
-        throw StationError(ErrorCode::StoreFailed, QStringLiteral("Only dynaset record sets are supported."));
-    const QStringList columns = checkLogTable(*m_connection, name);
-    return std::shared_ptr<LogRecordset>(new LogRecordset(m_connection, name, qf::rowidName(columns)));
+    const QStringList columns = checkLogTable(*m_connection);
+    return std::shared_ptr<LogRecordset>(new LogRecordset(m_connection, qf::rowidName(columns)));
 }
 
 void LogDatabase::Execute(const QString &statement)
@@ -139,12 +140,12 @@ void LogDatabase::Execute(const QString &statement)
 
 // ---------------------------------------------------------------- record set
 
-LogRecordset::LogRecordset(std::shared_ptr<StoreConnection> connection, QString table, QString rowid)
-    : m_connection(std::move(connection)), m_table(std::move(table)), m_rowid(std::move(rowid))
+LogRecordset::LogRecordset(std::shared_ptr<StoreConnection> connection, QString rowid)
+    : m_connection(std::move(connection)), m_rowid(std::move(rowid))
 {
     m_columns = m_rowid + QLatin1String(", ") + quotedLogFields();
 
-    const LogExtent extent = readLogExtent(*m_connection, m_table, m_rowid);
+    const LogExtent extent = readLogExtent(*m_connection, m_rowid);
     m_keyset = RowidKeyset(extent.count, extent.firstRowid, extent.lastRowid);
 }
 
@@ -175,15 +176,13 @@ void LogRecordset::AddNew()
     m_editing = true;
 }
 
-void LogRecordset::Update(int type, bool force)
+void LogRecordset::Update()
 {
-    Q_UNUSED(type);
-    Q_UNUSED(force);
     if (!m_editing)
         throw StationError(ErrorCode::StoreFailed, QStringLiteral("Update without AddNew."));
     if (!m_insert) {
         m_insert = m_connection->prepare(QStringLiteral("INSERT INTO %1 (%2) VALUES (?, ?, ?, ?, ?, ?)")
-                                             .arg(quotedName(m_table), quotedLogFields()));
+                                             .arg(quotedName(qf::schema::LogTable), quotedLogFields()));
     }
     QVariantList values(m_edit.begin(), m_edit.end());
     m_connection->run(*m_insert, values);
@@ -232,7 +231,7 @@ std::optional<qint64> LogRecordset::rowidAt(const Segment &segment, qint64 offse
         walk.forward ? QStringLiteral("SELECT %1 FROM %2 WHERE %1 > ? ORDER BY %1 LIMIT 1 OFFSET ?")
                      : QStringLiteral("SELECT %1 FROM %2 WHERE %1 < ? ORDER BY %1 DESC LIMIT 1 OFFSET ?");
     const QVariant rowid =
-        m_connection->scalar(sql.arg(m_rowid, quotedName(m_table)), {walk.from, walk.steps});
+        m_connection->scalar(sql.arg(m_rowid, quotedName(qf::schema::LogTable)), {walk.from, walk.steps});
     if (rowid.isNull())
         return std::nullopt;
     m_keyset.remember(offset, rowid.toLongLong());
@@ -256,7 +255,7 @@ LogRecordset::Values LogRecordset::readRow(QSqlQuery &query, int column) const
 void LogRecordset::readSegment(const Segment &segment, qint64 from, qint64 count, std::vector<Values> &rows,
                                qint64 first)
 {
-    const QString table = quotedName(m_table);
+    const QString table = quotedName(qf::schema::LogTable);
     const std::optional<qint64> start = rowidAt(segment, from);
     if (!start)
         return;
@@ -301,3 +300,5 @@ std::vector<LogRecordset::Values> LogRecordset::ReadRows(qint64 first, qint64 co
     }
     return rows;
 }
+
+} // namespace qf

@@ -13,13 +13,10 @@
 #include <optional>
 #include <vector>
 
+namespace qf {
+
 class StoreConnection;
 class LogRecordset;
-
-// Type code of a dynaset, the record set type the store opens.
-inline constexpr int dbOpenDynaset = 2;
-// Update type of a regular update.
-inline constexpr int dbUpdateRegular = 1;
 
 // The fields of a record of table log, in the order they are written and
 // listed (store/recordschema.h).
@@ -87,7 +84,7 @@ public:
     // Starts a new, empty record; Update stores it as one autocommit insert,
     // durable when Update returns.
     void AddNew();
-    void Update(int type = dbUpdateRegular, bool force = false);
+    void Update();
 
     // Values of count records from position first on, without moving; a
     // record another program deleted meanwhile reads as nulls.
@@ -98,7 +95,7 @@ private:
     friend class LogField;
     using Segment = RowidKeyset::Segment;
 
-    LogRecordset(std::shared_ptr<StoreConnection> connection, QString table, QString rowid);
+    LogRecordset(std::shared_ptr<StoreConnection> connection, QString rowid);
 
     std::optional<qint64> rowidAt(const Segment &segment, qint64 offset);
     void readSegment(const Segment &segment, qint64 from, qint64 count, std::vector<Values> &rows,
@@ -108,7 +105,6 @@ private:
     void setEditValue(int field, const QVariant &value);
 
     std::shared_ptr<StoreConnection> m_connection;
-    QString m_table;
     QString m_rowid;
     QString m_columns; // the rowid and the six fields, quoted
     RowidKeyset m_keyset;
@@ -132,7 +128,8 @@ public:
     static std::unique_ptr<LogDatabase> OpenDatabase(const QString &path);
     ~LogDatabase();
 
-    std::shared_ptr<LogRecordset> OpenRecordset(const QString &name, int type = dbOpenDynaset);
+    // The dynaset over table log (the only record set the station opens).
+    std::shared_ptr<LogRecordset> OpenRecordset();
     // Runs a statement through the open connection.
     void Execute(const QString &statement);
     // The connection that writes the store in write-ahead-log mode; none for
@@ -146,7 +143,9 @@ private:
     bool m_readOnly = false;
 };
 
-// Checks that table exists in the store and has the six fields; throws the
-// station's error naming the path, table or field. Returns the table's
+// Checks that table log exists in the store and has the six fields; throws
+// the station's error naming the path, table or field. Returns the table's
 // column names.
-QStringList checkLogTable(const StoreConnection &connection, const QString &table);
+QStringList checkLogTable(const StoreConnection &connection);
+
+} // namespace qf

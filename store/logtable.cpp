@@ -14,8 +14,9 @@ void LogTableShape::add(QStringView type, const QString &column)
     columns.append(column);
 }
 
-void checkLogTableShape(const QString &path, const QString &table, const LogTableShape &shape)
+void checkLogTableShape(const QString &path, const LogTableShape &shape)
 {
+    const QString table = schema::LogTable;
     if (!shape.found)
         throw StationError(ErrorCode::TableMissing,
                            QStringLiteral("Table '%1' not found in %2").arg(table, path));
@@ -54,7 +55,7 @@ QString rowidsExhaustedText(const QString &path)
 
 bool rowidsExhausted(const StoreConnection &connection)
 {
-    const QString rowid = rowidName(checkLogTable(connection, schema::LogTable));
+    const QString rowid = rowidName(checkLogTable(connection));
     const QVariant newest =
         connection.scalar(QStringLiteral("SELECT max(%1) FROM %2").arg(rowid, quotedName(schema::LogTable)));
     return !newest.isNull() && newest.toLongLong() == RowidLimit;

@@ -11,9 +11,9 @@
 
 #include <limits>
 
-class StoreConnection;
-
 namespace qf {
+
+class StoreConnection;
 
 // One row per column of the table or view named by parameter 1 (SQLite's
 // names ignore case): its kind ("table" or "view") and the column's name. No
@@ -31,11 +31,11 @@ struct LogTableShape {
     void add(QStringView type, const QString &column);
 };
 
-// Throws the station's error for a store whose table is not one the station
+// Throws the station's error for a store whose table log is not one the station
 // logs into: 3078 no such table, 3146 a view, 3265 a field missing (names
 // compared as SQL does, ignoring case). Other columns, other declared types
 // and another order are fine.
-void checkLogTableShape(const QString &path, const QString &table, const LogTableShape &shape);
+void checkLogTableShape(const QString &path, const LogTableShape &shape);
 
 // The name under which the table's rowid can be read: the first of SQLite's
 // three names that no column of the table has taken.

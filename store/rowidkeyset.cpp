@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <iterator>
 
+namespace qf {
+
 RowidKeyset::RowidKeyset(qint64 count, qint64 firstRowid, qint64 lastRowid)
 {
     if (count <= 0)
@@ -66,3 +68,5 @@ void RowidKeyset::append(qint64 rowid)
     }
     m_segments.push_back({count(), rowid, rowid, 1, true});
 }
+
+} // namespace qf

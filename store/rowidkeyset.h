@@ -6,6 +6,8 @@
 #include <variant>
 #include <vector>
 
+namespace qf {
+
 // The rowids of a record set by position, without one entry per record.
 //
 // Records are kept as segments: runs of positions that map to rowids. A dense
@@ -56,3 +58,5 @@ private:
     std::vector<Segment> m_segments;
     std::map<qint64, qint64> m_checkpoints; // offset in the sparse segment -> rowid
 };
+
+} // namespace qf

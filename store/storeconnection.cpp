@@ -6,6 +6,8 @@
 #include <QUrl>
 #include <QUuid>
 
+namespace qf {
+
 namespace {
 
 // SQLite's primary result codes that the station tells apart.
@@ -131,7 +133,7 @@ Error StoreConnection::error(const QSqlError &sqlError) const
     return qf::storeError(m_path, sqlError.nativeErrorCode().toInt(), detail);
 }
 
-Error qf::storeError(const QString &path, int sqliteCode, const QString &detail)
+Error storeError(const QString &path, int sqliteCode, const QString &detail)
 {
     const int code = sqliteCode & 0xff; // extended codes carry the primary one in the low byte
     switch (code) {
@@ -157,3 +159,5 @@ Error qf::storeError(const QString &path, int sqliteCode, const QString &detail)
         return {ErrorCode::StoreFailed, QStringLiteral("Store file %1: %2").arg(path, detail)};
     }
 }
+
+} // namespace qf

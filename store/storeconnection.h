@@ -11,6 +11,8 @@
 
 struct sqlite3;
 
+namespace qf {
+
 // How long a statement waits for another program's lock on the store.
 inline constexpr std::chrono::milliseconds StoreBusyWait{5000};
 
@@ -68,13 +70,13 @@ private:
 // only) without ever creating it.
 QString storeUri(const QString &path, StoreConnection::Access access = StoreConnection::Access::ReadWrite);
 
-namespace qf {
 // The station's error for SQLite's result code (primary or extended) on the
 // store file at path; detail is SQLite's message.
 Error storeError(const QString &path, int sqliteCode, const QString &detail);
-} // namespace qf
 
 // Quotes an identifier for SQL (my field -> "my field").
 QString quotedName(const QString &name);
 // Quotes a text as an SQL string literal (it's -> 'it''s').
 QString quotedText(const QString &text);
+
+} // namespace qf

@@ -12,6 +12,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+namespace qf {
+
 namespace {
 
 constexpr std::array<char, 16> SqliteHeader{'S', 'Q', 'L', 'i', 't', 'e', ' ', 'f',
@@ -228,3 +230,5 @@ void StoreFileWatch::emptyWal() const
 {
     ::truncate(QFile::encodeName(walPath()).constData(), 0);
 }
+
+} // namespace qf

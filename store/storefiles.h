@@ -7,6 +7,8 @@
 #include <optional>
 #include <sys/types.h>
 
+namespace qf {
+
 class StoreConnection;
 
 // Where SQLite's checkpoints stand: the log's salt, new at every restart of
@@ -89,3 +91,5 @@ private:
     // Where checkpoints stood at remember(); none when it could not be read.
     std::optional<WalCheckpointMark> m_mark;
 };
+
+} // namespace qf

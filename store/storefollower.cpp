@@ -386,7 +386,7 @@ std::unique_ptr<StoreFollower::Connection> StoreFollower::open(const QString &pa
                       QString::fromUtf8(bytesOf(columnText(describe.get(), 1))));
         }
     }
-    checkLogTableShape(path, schema::LogTable, shape);
+    checkLogTableShape(path, shape);
 
     const QByteArray rowid = rowidName(shape.columns).toUtf8();
     const QByteArray table = quotedName(schema::LogTable).toUtf8();

@@ -12,6 +12,8 @@
 #include <sys/file.h>
 #include <unistd.h>
 
+namespace qf {
+
 namespace {
 
 constexpr mode_t LockFileMode = 0644;
@@ -69,3 +71,5 @@ StoreLock::~StoreLock()
     if (m_fd >= 0)
         ::close(m_fd);
 }
+
+} // namespace qf

@@ -4,6 +4,8 @@
 
 #include <memory>
 
+namespace qf {
+
 // One program at a time writes a store: the station, or the store tool while
 // it creates or fills one. The lock is an flock() on the file velk.mdb.lock
 // beside the store, which holds the process id and program name of its
@@ -25,3 +27,5 @@ private:
 
     int m_fd = -1;
 };
+
+} // namespace qf

@@ -24,6 +24,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+namespace qf {
+
 namespace {
 
 constexpr qint64 FillBatch = 200000;
@@ -81,7 +83,7 @@ bool serialIsRowid(const StoreConnection &connection)
 void listAndAppend(const QString &path, const QString &serial)
 {
     const std::unique_ptr<LogDatabase> database = LogDatabase::OpenDatabase(path);
-    const std::shared_ptr<LogRecordset> records = database->OpenRecordset(qf::schema::LogTable);
+    const std::shared_ptr<LogRecordset> records = database->OpenRecordset();
     records->ReadRows(0, records->RecordCount());
     database->Execute(QStringLiteral("BEGIN IMMEDIATE"));
     try {
@@ -291,7 +293,7 @@ QStringList problemsOf(const StoreConnection &connection)
     }
     integrity.finish();
     try {
-        checkLogTable(connection, qf::schema::LogTable);
+        checkLogTable(connection);
     } catch (const StationError &e) {
         problems.append(e.error().description);
         return problems;
@@ -415,10 +417,10 @@ CreateResult createStore(const QString &path)
 void fillStore(const QString &path, qint64 count, const std::function<void(qint64)> &progress)
 {
     StoreConnection connection(path);
-    checkLogTable(connection, qf::schema::LogTable);
+    checkLogTable(connection);
     connection.scalar(QStringLiteral("PRAGMA journal_mode=WAL"));
 
-    const qint64 first = readLogExtent(connection, qf::schema::LogTable, QStringLiteral("rowid")).count + 1;
+    const qint64 first = readLogExtent(connection, QStringLiteral("rowid")).count + 1;
     // Local wall-clock seconds, so that datetime(..., 'unixepoch') gives local time.
     const QDateTime now = QDateTime::currentDateTime();
     const qint64 localNow = now.toSecsSinceEpoch() + now.offsetFromUtc();
@@ -454,7 +456,7 @@ void fillStore(const QString &path, qint64 count, const std::function<void(qint6
 void exportStore(const QString &path, QIODevice &out)
 {
     StoreConnection connection(path);
-    checkLogTable(connection, qf::schema::LogTable);
+    checkLogTable(connection);
 
     QByteArray buffer;
     buffer.reserve(ExportBuffer * 2);
@@ -520,7 +522,7 @@ QStringList checkStore(const QString &path)
 void repairStore(const QString &path)
 {
     StoreConnection connection(path);
-    checkLogTable(connection, qf::schema::LogTable);
+    checkLogTable(connection);
     connection.scalar(QStringLiteral("PRAGMA journal_mode=WAL"));
     connection.exec(QStringLiteral("BEGIN IMMEDIATE")).finish();
     try {
@@ -555,7 +557,7 @@ void backupStore(const QString &path, const QString &dest)
     const QString journal = part.fileName() + QStringLiteral("-journal");
     try {
         readUntouched(path, [&](const StoreConnection &connection) {
-            checkLogTable(connection, qf::schema::LogTable);
+            checkLogTable(connection);
             // VACUUM INTO writes an empty file only (a try before may have
             // left a part and its journal).
             QFile::remove(journal);
@@ -571,7 +573,7 @@ void backupStore(const QString &path, const QString &dest)
         }
     } catch (const StationError &e) {
         QFile::remove(journal);
-        if (e.error().number != ErrorCode::StoreFull)
+        if (e.error().code != ErrorCode::StoreFull)
             throw;
         throw StationError(ErrorCode::StoreFull,
                            QStringLiteral("The disk that holds the backup file %1 is full").arg(dest));
@@ -579,3 +581,5 @@ void backupStore(const QString &path, const QString &dest)
     publish(part.fileName(), target.absoluteFilePath());
     part.setAutoRemove(false);
 }
+
+} // namespace qf

@@ -9,6 +9,8 @@
 
 #include <functional>
 
+namespace qf {
+
 // Work on a store file outside the station: making it, filling it with
 // synthetic records, exporting and checking it. Errors are StationErrors.
 
@@ -62,3 +64,5 @@ void repairStore(const QString &path);
 // so that a failure leaves no file. Refuses an empty dest, one that exists,
 // and a symbolic link; a full disk is named as dest's.
 void backupStore(const QString &path, const QString &dest);
+
+} // namespace qf

@@ -1,5 +1,7 @@
 #include "store/storetext.h"
 
+namespace qf {
+
 namespace {
 
 // The locale's short time form, with seconds added after the minutes when
@@ -82,3 +84,5 @@ QDateTime parseStoredDateTime(const QString &text)
         return {};
     return QDateTime(date, time, Qt::LocalTime);
 }
+
+} // namespace qf

@@ -5,6 +5,8 @@
 #include <QString>
 #include <QVariant>
 
+namespace qf {
+
 // Text forms of the values of a record, the same for a freshly committed grid
 // row and for the listing of stored records.
 
@@ -22,3 +24,5 @@ QString storedDateTime(const QDateTime &dateTime);
 // Reads the stored form back (a 'T' between date and time is accepted too);
 // an invalid date-time when text is not in that form.
 QDateTime parseStoredDateTime(const QString &text);
+
+} // namespace qf

@@ -5,6 +5,8 @@
 
 #include <algorithm>
 
+namespace qf {
+
 namespace {
 
 constexpr qint64 SecondsPerHour = 3600;
@@ -116,3 +118,5 @@ std::optional<qint64> StampClock::next(std::optional<qint64> wallClock)
     }
     return m_last;
 }
+
+} // namespace qf

@@ -5,6 +5,8 @@
 #include <optional>
 #include <string_view>
 
+namespace qf {
+
 // Reads a record's time stamp as the wall-clock time it names, counted in
 // seconds since 1970-01-01 00:00:00 of that same wall clock (no time zone).
 // The station's form 'YYYY-MM-DD HH:MM:SS' is read by hand; other forms of a
@@ -45,3 +47,5 @@ private:
     HourOffsets m_hour;
     std::optional<qint64> m_last;
 };
+
+} // namespace qf

@@ -1,88 +1,81 @@
 #pragma once
 
-#include "store/recordschema.h"
+#include "trend/trendcachefile.h"
+#include "trend/trendchunk.h"
 
-#include <QtGlobal>
-
-#include <array>
-#include <cmath>
-#include <limits>
+#include <memory>
 #include <vector>
 
-inline constexpr int SensorCount = qf::schema::SensorCount;
-// A value the store keeps as null: a gap in the plot.
-inline constexpr float NoValue = std::numeric_limits<float>::quiet_NaN();
+namespace qf {
 
-using SensorValues = std::array<float, SensorCount>;
-
-// The lowest and highest value of a run of records; both NoValue when the
-// run holds no value.
-struct Envelope {
-    float low = NoValue;
-    float high = NoValue;
-
-    bool empty() const { return std::isnan(low); }
-    void add(float value);
-    void add(const Envelope &other);
-    bool operator==(const Envelope &other) const
-    {
-        return empty() ? other.empty() : low == other.low && high == other.high;
-    }
-};
-
-// The records of the log as the plot needs them, in record order: the moment
-// each is plotted at, its four values and its rowid; and, per sensor, the
-// envelope of every block of 32, 1024, 32768... records, so that the envelope
-// of any run of records is found in a few steps.
+// The records of the log as the plot needs them, in record order: the
+// moment each is plotted at, its four values and its rowid; and the
+// summaries of blocks of 32, 1024... records and of whole chunks, so that a
+// view of any span reads a few thousand summaries. Full chunks lie in the
+// cache file, mapped (or in memory when the file could not take them); the
+// newest records, fewer than a chunk, in memory. A part of the cache file
+// that turns out damaged reads as no records and marks the data damaged:
+// what is drawn from it is then dropped and the cache built again.
 class TrendData {
 public:
-    static constexpr qsizetype BlockFactor = 32;
+    // What the mapped chunks may take into memory before those used longest
+    // ago are let go.
+    static constexpr qint64 MappedBudget = qint64(48) << 20;
+
+    explicit TrendData(const ChunkGeometry &geometry = ChunkGeometry());
+    ~TrendData();
+    TrendData(const TrendData &) = delete;
+    TrendData &operator=(const TrendData &) = delete;
+
+    const ChunkGeometry &geometry() const { return m_geometry; }
+    qint64 size() const;
+    bool isEmpty() const { return size() == 0; }
+    qint64 moment(qint64 index) const;
+    float value(int sensor, qint64 index) const;
+    qint64 rowid(qint64 index) const;
+    // The index of the first record at or after moment; size() when none.
+    qint64 lowerBound(double moment) const;
+
+    // Level 0 is a record, 1 and up blocks inside a chunk, topLevel() the
+    // chunks.
+    int topLevel() const { return m_geometry.topLevel(); }
+    qint64 blockRecords(int level) const { return m_geometry.blockRecords(level); }
+    qint64 blockCount(int level) const;
+    BlockSummary block(int level, qint64 index) const;
+    // The blocks [first, end) one level down that make up a block.
+    std::pair<qint64, qint64> children(int level, qint64 index) const;
+
+    // Whether a damaged part of the cache file was met.
+    bool damaged() const { return m_damaged; }
 
     void clear();
-    // Appends a record; moments never go back (StampClock makes them so).
-    void append(qint64 rowid, qint64 moment, const SensorValues &values);
-    // Makes room for count records in all and some more, so that neither a
-    // long load nor the records that follow copy the columns (room not yet
-    // written to takes no memory).
-    void reserve(qsizetype count);
-    static qsizetype roomFor(qsizetype count) { return count + count / 8 + BlockFactor * BlockFactor; }
-    // Brings the block envelopes up to date with the records appended since
-    // the last call.
-    void updateEnvelopes();
+    // Takes a full chunk of the cache file after the chunks there are.
+    void addChunk(std::shared_ptr<CacheFile> file, const CacheChunkEntry &entry);
+    // Takes a full chunk the cache file could not.
+    void addChunk(MemoryChunk chunk);
+    // The newest records, after the chunks; kept up to date by their owner.
+    void setTail(const MemoryChunk *tail) { m_tail = tail; }
+    qint64 chunkCount() const { return qint64(m_chunks.size()); }
 
-    qsizetype size() const { return qsizetype(m_moments.size()); }
-    bool isEmpty() const { return m_moments.empty(); }
-    qint64 moment(qsizetype index) const { return m_base + m_moments[std::size_t(index)]; }
-    float value(int sensor, qsizetype index) const { return m_values[sensor][std::size_t(index)]; }
-    qint64 rowid(qsizetype index) const;
-    // The index of the first record at or after moment.
-    qsizetype lowerBound(double moment) const;
-    // The envelope of the values of records [from, to) of one sensor.
-    Envelope envelope(int sensor, qsizetype from, qsizetype to) const;
-    // The envelope of one block at a level (1: blocks of 32 records...).
-    const std::vector<Envelope> &level(int sensor, int level) const { return m_levels[sensor][level - 1]; }
-    int levelCount() const { return int(m_levels[0].size()); }
-
-    // The columns, for the cache file.
-    struct Columns {
-        qint64 base = 0;
-        std::vector<qint32> moments;
-        std::array<std::vector<float>, SensorCount> values;
-        std::vector<std::array<qint64, 2>> rowidRuns; // first index, its rowid
-    };
-    void setColumns(Columns columns);
-    const std::vector<qint32> &moments() const { return m_moments; }
-    const std::vector<float> &values(int sensor) const { return m_values[sensor]; }
-    const std::vector<std::array<qint64, 2>> &rowidRuns() const { return m_rowidRuns; }
-    qint64 base() const { return m_base; }
+    // Ends a view: while the mapped chunks took more than MappedBudget into
+    // memory, what no view read for longest is let go, down to half of it;
+    // never what this view read.
+    void releaseUnused() const;
+    qint64 mappedBytes() const;
 
 private:
-    Envelope scan(int sensor, int level, qsizetype from, qsizetype to) const;
+    struct Chunk;
+    // Bytes of a chunk's section (the tail's at chunkCount()); nullptr when
+    // outside it or damaged.
+    const char *at(qint64 chunk, int section, qint64 offset, qint64 length) const;
+    qint64 runCount(qint64 chunk) const;
+    BlockSummary chunkSummary(qint64 chunk) const;
 
-    qint64 m_base = 0;
-    std::vector<qint32> m_moments;
-    std::array<std::vector<float>, SensorCount> m_values;
-    std::vector<std::array<qint64, 2>> m_rowidRuns;
-    std::array<std::vector<std::vector<Envelope>>, SensorCount> m_levels;
-    qsizetype m_enveloped = 0; // records the levels cover
+    ChunkGeometry m_geometry;
+    std::vector<std::unique_ptr<Chunk>> m_chunks;
+    const MemoryChunk *m_tail = nullptr;
+    mutable bool m_damaged = false;
+    mutable quint64 m_view = 1; // views drawn so far, to tell chunks used long ago
 };
+
+} // namespace qf

@@ -248,7 +248,7 @@ void AlarmSummary::act(const std::function<void()> &action)
         action();
     } catch (const StationError &e) {
         QMessageBox::warning(this, Caption,
-                             QStringLiteral("%1: %2").arg(e.error().number).arg(e.error().description));
+                             QStringLiteral("%1: %2").arg(e.error().number()).arg(e.error().description));
     }
 }
 

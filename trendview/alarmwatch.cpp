@@ -193,12 +193,12 @@ void AlarmWatch::readJournal()
         }
         emit alarmsChanged();
     } catch (const StationError &e) {
-        closeJournal(e.error().number == ErrorCode::StoreMissing
+        closeJournal(e.error().code == ErrorCode::StoreMissing
                          ? QStringLiteral("No alarm journal %1 yet: quillfern-alarms has not run beside this "
                                           "store.")
                                .arg(m_journalPath)
                          : QStringLiteral("The alarm journal cannot be read: %1: %2")
-                               .arg(e.error().number)
+                               .arg(e.error().number())
                                .arg(e.error().description));
     }
 }

@@ -259,7 +259,7 @@ void LimitsDialog::accept()
         writeLimitsFile(m_path, *written);
     } catch (const StationError &e) {
         QMessageBox::warning(this, Caption,
-                             QStringLiteral("%1: %2").arg(e.error().number).arg(e.error().description));
+                             QStringLiteral("%1: %2").arg(e.error().number()).arg(e.error().description));
         return;
     }
     QDialog::accept();

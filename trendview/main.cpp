@@ -21,6 +21,8 @@
 
 #include <cstdio>
 
+using namespace qf;
+
 namespace {
 
 constexpr QSize DefaultPictureSize(1200, 700);
@@ -53,27 +55,32 @@ int usageError(const QString &text)
 
 int renderPicture(TrendFeed &feed, const Options &options)
 {
+    std::optional<double> from, to;
+    if (!options.from.isEmpty() && !(from = parseMoment(options.from)))
+        return usageError(QStringLiteral("--from: not a date and time: %1").arg(options.from));
+    if (!options.to.isEmpty() && !(to = parseMoment(options.to)))
+        return usageError(QStringLiteral("--to: not a date and time: %1").arg(options.to));
     feed.load();
     feed.saveCache();
     TrendPlot plot(feed.data());
-    qf::AlarmWatch alarms(feed.store().path());
-    qf::AlarmOverlay overlay(plot, alarms);
-    auto [from, to] = wholeRange(feed.data());
-    if (!options.from.isEmpty()) {
-        const auto moment = parseMoment(options.from);
-        if (!moment)
-            return usageError(QStringLiteral("--from: not a date and time: %1").arg(options.from));
-        from = *moment;
-    }
-    if (!options.to.isEmpty()) {
-        const auto moment = parseMoment(options.to);
-        if (!moment)
-            return usageError(QStringLiteral("--to: not a date and time: %1").arg(options.to));
-        to = *moment;
-    }
+    AlarmWatch alarms(feed.store().path());
+    AlarmOverlay overlay(plot, alarms);
     plot.resize(options.size);
     plot.replot();
-    plot.showRange(from, to);
+    const auto draw = [&] {
+        const auto [first, last] = wholeRange(feed.data());
+        plot.showRange(from.value_or(first), to.value_or(last));
+    };
+    draw();
+    if (feed.data().damaged()) { // a damaged cache file: read the store again
+        std::fprintf(stderr, "quillfern-trend: the cache file %s is damaged; it is built again\n",
+                     qPrintable(feed.cachePath()));
+        feed.restart();
+        feed.catchUp();
+        feed.takeBuilt();
+        feed.saveCache();
+        draw();
+    }
     if (!plot.savePng(options.png, options.size.width(), options.size.height()))
         return usageError(QStringLiteral("cannot write %1").arg(options.png));
     return 0;
@@ -133,7 +140,7 @@ int main(int argc, char *argv[])
         TrendFeed feed(storeFilePath(options.dir));
         return headless ? renderPicture(feed, options) : runWindow(feed);
     } catch (const StationError &e) {
-        const QString text = QStringLiteral("%1: %2").arg(e.error().number).arg(e.error().description);
+        const QString text = QStringLiteral("%1: %2").arg(e.error().number()).arg(e.error().description);
         std::fprintf(stderr, "quillfern-trend: %s\n", qPrintable(text));
         if (!headless)
             QMessageBox::critical(nullptr, QStringLiteral("Quillfern trend"), text);

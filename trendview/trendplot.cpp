@@ -2,6 +2,8 @@
 
 #include "trend/trendplotdata.h"
 
+namespace qf {
+
 namespace {
 
 const std::array<QColor, SensorCount> SensorColors{QColor(0xd6, 0x27, 0x28), QColor(0x1f, 0x77, 0xb4),
@@ -13,6 +15,7 @@ constexpr int UpperStretch = 3;
 constexpr double FollowTolerance = 1; // seconds short of the newest record still counted as following
 constexpr double ValueMargin = 0.05;  // of the value range, above and below
 constexpr double EmptySpan = 3600;    // seconds shown while there are no records
+constexpr double DotSize = 5;         // pixels across a lone value's dot
 
 } // namespace
 
@@ -57,6 +60,12 @@ void TrendPlot::setUpGraphs()
         graph->setPen(QPen(SensorColors[s]));
         graph->setAdaptiveSampling(false); // the envelope is ours
         m_graphs[s] = graph;
+        QCPGraph *dots = addGraph(rect->axis(QCPAxis::atBottom), rect->axis(QCPAxis::atLeft));
+        dots->setPen(QPen(SensorColors[s]));
+        dots->setLineStyle(QCPGraph::lsNone);
+        dots->setScatterStyle(QCPScatterStyle(QCPScatterStyle::ssDisc, DotSize));
+        dots->removeFromLegend();
+        m_dots[s] = dots;
     }
     legend->setVisible(true);
     legend->setSelectableParts(QCPLegend::spItems);
@@ -70,6 +79,10 @@ void TrendPlot::toggle(QCPAbstractLegendItem *item)
         return;
     QCPAbstractPlottable *graph = plItem->plottable();
     graph->setVisible(!graph->visible());
+    for (int s = 0; s < SensorCount; ++s) {
+        if (m_graphs[s] == graph)
+            m_dots[s]->setVisible(graph->visible());
+    }
     plItem->setTextColor(graph->visible() ? Qt::black : HiddenText);
     replot();
 }
@@ -95,8 +108,6 @@ void TrendPlot::showRange(double from, double to)
 
 void TrendPlot::showWholeHistory()
 {
-    if (!m_ready)
-        return;
     m_wholeHistory = true;
     if (m_data.isEmpty()) { // no records (yet): the last hour, empty
         const double now = double(QDateTime::currentSecsSinceEpoch());
@@ -114,8 +125,6 @@ void TrendPlot::onRangeChanged(const QCPRange &range)
         return;
     // The operator zoomed or panned one time axis: the other follows.
     m_wholeHistory = false;
-    if (!m_ready)
-        return;
     showRange(range.lower, range.upper);
     updateFollow();
 }
@@ -141,8 +150,6 @@ void TrendPlot::setFollow(bool follow)
 
 void TrendPlot::dataChanged()
 {
-    if (!m_ready)
-        return;
     if (m_data.isEmpty() || m_wholeHistory) {
         showWholeHistory();
     } else if (m_follow) {
@@ -156,16 +163,29 @@ void TrendPlot::dataChanged()
 
 void TrendPlot::refresh()
 {
-    if (!m_ready)
-        return;
     const QCPRange range = visibleRange();
     const int columns = m_lowerRect->width() > 0 ? m_lowerRect->width() : width();
     const PlotPoints points = plotPoints(m_data, range.lower, range.upper, columns);
+    m_data.releaseUnused();
+    if (m_data.damaged()) {
+        for (int s = 0; s < SensorCount; ++s) {
+            m_graphs[s]->data()->clear();
+            m_dots[s]->data()->clear();
+        }
+        emit dataDamaged();
+        return;
+    }
     const QVector<double> keys(points.keys.begin(), points.keys.end());
     for (int s = 0; s < SensorCount; ++s) {
         // An envelope is a column of vertical strokes: drawn crisp, it reads as a band.
         m_graphs[s]->setAntialiased(!points.envelope);
         m_graphs[s]->setData(keys, QVector<double>(points.values[s].begin(), points.values[s].end()), true);
+        QVector<double> dotKeys, dotValues;
+        for (const auto &[key, value] : points.dots[s]) {
+            dotKeys.append(key);
+            dotValues.append(value);
+        }
+        m_dots[s]->setData(dotKeys, dotValues, true);
     }
     for (QCPAxisRect *rect : axisRects()) {
         QCPAxis *values = rect->axis(QCPAxis::atLeft);
@@ -207,8 +227,8 @@ void TrendPlot::mouseReleaseEvent(QMouseEvent *event)
 void TrendPlot::mouseMoveEvent(QMouseEvent *event)
 {
     QCustomPlot::mouseMoveEvent(event);
-    if (!m_ready)
-        return;
     const double moment = m_lowerRect->axis(QCPAxis::atBottom)->pixelToCoord(event->position().x());
     emit hovered(nearestRecord(m_data, moment));
 }
+
+} // namespace qf

@@ -6,12 +6,14 @@
 
 #include <array>
 
+namespace qf {
+
 // The plot of the four sensors against time: Sensor1 to Sensor3 (°C) on the
 // upper plot, Sensor4 (vibration) on the lower one, both sharing one time
 // axis. The wheel zooms the time axis around the pointer, dragging pans it,
 // dragging with Shift held zooms to the band drawn; the legend hides and
 // shows a sensor. Whatever the range, each pixel column draws the envelope
-// of the records it stands for.
+// of the records it stands for; a value no line reaches is a dot.
 class TrendPlot : public QCustomPlot {
     Q_OBJECT
 
@@ -33,14 +35,14 @@ public:
     QCPGraph *sensorGraph(int index) const { return m_graphs[std::size_t(index)]; }
     // Draws the points of the range shown into the graphs (no repaint).
     void refresh();
-    // While records load in the background the plot does not look at them.
-    void setDataReady(bool ready) { m_ready = ready; }
 
 signals:
     // The record nearest the pointer, -1 when there is none.
-    void hovered(qsizetype index);
+    void hovered(qint64 index);
     // Following turned on or off, by the operator's moves or setFollow.
     void followChanged(bool follow);
+    // The records met a damaged cache file: nothing of them is drawn.
+    void dataDamaged();
 
 protected:
     void mousePressEvent(QMouseEvent *event) override;
@@ -59,8 +61,10 @@ private:
     const TrendData &m_data;
     QCPAxisRect *m_lowerRect = nullptr;
     std::array<QCPGraph *, SensorCount> m_graphs{};
+    std::array<QCPGraph *, SensorCount> m_dots{}; // values no line reaches
     bool m_follow = true;
     bool m_wholeHistory = true;
     bool m_moving = false; // the range is being set by the plot itself
-    bool m_ready = true;
 };
+
+} // namespace qf

@@ -6,6 +6,7 @@
 #include <QAction>
 #include <QFileDialog>
 #include <QLabel>
+#include <QLocale>
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QProgressBar>
@@ -14,10 +15,27 @@
 #include <QThread>
 #include <QToolBar>
 
+namespace qf {
+
 namespace {
 
 constexpr int ProgressScale = 1000;
+constexpr int ProgressWidth = 420; // pixels, to hold the progress text
 const QString Caption = QStringLiteral("Quillfern trend");
+
+QString errorText(const StationError &e)
+{
+    return QStringLiteral("%1: %2").arg(e.error().number()).arg(e.error().description);
+}
+
+// "1 min 10 s", "25 s"
+QString durationText(qint64 seconds)
+{
+    constexpr qint64 Minute = 60;
+    if (seconds < Minute)
+        return QStringLiteral("%1 s").arg(seconds);
+    return QStringLiteral("%1 min %2 s").arg(seconds / Minute).arg(seconds % Minute);
+}
 
 } // namespace
 
@@ -28,27 +46,28 @@ TrendWindow::TrendWindow(TrendFeed &feed, QWidget *parent)
     setWindowTitle(Caption);
     setCentralWidget(m_plot);
     setUpMenus();
-    m_alarms = new qf::TrendAlarms(*this, *m_plot, feed.store().path());
+    m_alarms = new TrendAlarms(*this, *m_plot, feed.store().path());
     m_record->setTextFormat(Qt::PlainText); // the store's texts and the sensors' names
     statusBar()->addWidget(m_record, 1);
     statusBar()->addPermanentWidget(m_count);
     statusBar()->addPermanentWidget(m_progress);
     m_progress->setRange(0, ProgressScale);
+    m_progress->setMinimumWidth(ProgressWidth);
     m_progress->hide();
     m_poll.setInterval(PollInterval);
+    m_showBuilt.setInterval(BuildShowInterval);
     connect(&m_poll, &QTimer::timeout, this, &TrendWindow::poll);
+    connect(&m_showBuilt, &QTimer::timeout, this, &TrendWindow::showBuilt);
     connect(m_plot, &TrendPlot::hovered, this, &TrendWindow::showRecord);
     connect(m_plot, &TrendPlot::followChanged, m_follow, &QAction::setChecked);
     connect(m_follow, &QAction::toggled, m_plot, &TrendPlot::setFollow);
+    connect(m_plot, &TrendPlot::dataDamaged, this, &TrendWindow::rebuild, Qt::QueuedConnection);
 }
 
 TrendWindow::~TrendWindow()
 {
-    if (m_loader) {
-        m_loader->wait();
-        delete m_loader;
-    } else
-        m_feed.saveCache();
+    stopCatchUp();
+    m_feed.saveCache(); // also a build cut short: it goes on from here
 }
 
 void TrendWindow::setUpMenus()
@@ -72,42 +91,101 @@ void TrendWindow::setUpMenus()
 
 void TrendWindow::start()
 {
-    m_plot->setDataReady(false);
-    m_progress->show();
-    m_record->setText(QStringLiteral("Reading %1…").arg(m_feed.store().path()));
-    m_loader = QThread::create([this] {
-        QString error;
-        try {
-            m_feed.load([this](qint64 done, qint64 total) {
-                const int step = total > 0 ? int(done * ProgressScale / total) : 0;
-                QMetaObject::invokeMethod(m_progress, "setValue", Qt::QueuedConnection, Q_ARG(int, step));
-            });
-            m_feed.saveCache();
-        } catch (const StationError &e) {
-            error = QStringLiteral("%1: %2").arg(e.error().number).arg(e.error().description);
-        }
-        QMetaObject::invokeMethod(
-            this, [this, error] { finishLoading(error.isEmpty(), error); }, Qt::QueuedConnection);
-    });
-    m_loader->start();
+    m_feed.openCache();
+    m_plot->dataChanged();
+    showCount();
+    startCatchUp();
 }
 
-void TrendWindow::finishLoading(bool ok, const QString &error)
+void TrendWindow::startCatchUp()
 {
-    m_loader->wait();
-    delete m_loader;
-    m_loader = nullptr;
+    m_stop = false;
+    m_progress->setValue(0);
+    m_progress->setFormat(QStringLiteral("Reading %1…").arg(m_feed.store().path()));
+    m_progress->show();
+    m_catchUpClock.start();
+    m_showBuilt.start();
+    const int run = ++m_catchUpRun;
+    m_catchUp = QThread::create([this, run] {
+        QString error;
+        try {
+            m_feed.catchUp(
+                [this](qint64 read, qint64 estimate) {
+                    QMetaObject::invokeMethod(
+                        this, [this, read, estimate] { showProgress(read, estimate); }, Qt::QueuedConnection);
+                },
+                &m_stop);
+        } catch (const StationError &e) {
+            error = errorText(e);
+        }
+        QMetaObject::invokeMethod(
+            this, [this, run, error] { finishCatchUp(run, error); }, Qt::QueuedConnection);
+    });
+    m_catchUp->start();
+}
+
+void TrendWindow::stopCatchUp()
+{
+    if (!m_catchUp)
+        return;
+    m_stop = true;
+    m_catchUp->wait();
+    delete m_catchUp;
+    m_catchUp = nullptr;
+    m_showBuilt.stop();
+}
+
+void TrendWindow::showProgress(qint64 read, qint64 estimate)
+{
+    const QLocale locale;
+    const qint64 elapsedMs = m_catchUpClock.elapsed();
+    const qint64 left = read > 0 ? (estimate - read) * elapsedMs / read / 1000 : 0;
+    m_progress->setValue(int(read * ProgressScale / std::max<qint64>(estimate, 1)));
+    m_progress->setFormat(QStringLiteral("%1 of about %2 records read, %3 left")
+                              .arg(locale.toString(read), locale.toString(estimate), durationText(left)));
+}
+
+void TrendWindow::showBuilt()
+{
+    if (m_feed.takeBuilt()) {
+        m_plot->dataChanged();
+        showCount();
+    }
+}
+
+void TrendWindow::finishCatchUp(int run, const QString &error)
+{
+    if (!m_catchUp || run != m_catchUpRun)
+        return; // stopped (and maybe started again) since
+    m_catchUp->wait();
+    delete m_catchUp;
+    m_catchUp = nullptr;
+    m_showBuilt.stop();
     m_progress->hide();
-    m_plot->setDataReady(true);
-    if (!ok) {
+    if (!error.isEmpty()) {
         fail(error);
         return;
     }
-    m_record->clear();
+    m_feed.takeBuilt();
     showCount();
-    m_plot->showWholeHistory();
+    m_plot->dataChanged();
     m_plot->replot();
+    m_feed.saveCache();
     m_poll.start();
+}
+
+void TrendWindow::rebuild()
+{
+    if (!m_feed.data().damaged())
+        return;
+    qWarning("quillfern-trend: the cache file %s is damaged; it is built again",
+             qPrintable(m_feed.cachePath()));
+    m_poll.stop();
+    stopCatchUp();
+    m_record->clear();
+    m_feed.restart();
+    m_plot->dataChanged();
+    startCatchUp();
 }
 
 void TrendWindow::fail(const QString &text)
@@ -129,7 +207,7 @@ void TrendWindow::poll()
             showCount();
         }
     } catch (const StationError &e) {
-        fail(QStringLiteral("%1: %2").arg(e.error().number).arg(e.error().description));
+        fail(errorText(e));
     }
 }
 
@@ -138,17 +216,24 @@ void TrendWindow::showCount()
     m_count->setText(QStringLiteral("%1 records").arg(m_feed.data().size()));
 }
 
-void TrendWindow::showRecord(qsizetype index)
+void TrendWindow::showRecord(qint64 index)
 {
     if (index < 0)
         return;
     try {
-        const QStringList texts = m_feed.store().recordTexts(m_feed.data().rowid(index));
-        if (texts.size() == SensorCount + 2)
-            m_record->setText(QStringLiteral("Sr No %1   %2   %3")
-                                  .arg(texts[0], texts[1], m_alarms->valuesText(texts.mid(2))));
+        const std::optional<StoredRecord> record = m_feed.store().recordAt(m_feed.data().rowid(index));
+        if (!record) {
+            m_record->clear(); // the record went away (a delete-all): the next poll starts again
+            return;
+        }
+        QStringList values;
+        for (const auto &value : record->values)
+            values.append(value ? QString::number(*value, 'g', QLocale::FloatingPointShortest) : QString());
+        m_record->setText(QStringLiteral("Sr No %1   %2   %3")
+                              .arg(record->srNo.value_or(QString()), record->stamp.value_or(QString()),
+                                   m_alarms->valuesText(values)));
     } catch (const StationError &) {
-        m_record->clear(); // the record went away (a delete-all): the next poll starts again
+        m_record->clear();
     }
 }
 
@@ -165,8 +250,8 @@ void TrendWindow::exportVisible()
 {
     const TrendData &data = m_feed.data();
     const QCPRange range = m_plot->visibleRange();
-    const qsizetype first = data.lowerBound(range.lower);
-    const qsizetype end = data.lowerBound(std::floor(range.upper) + 1);
+    const qint64 first = data.lowerBound(range.lower);
+    const qint64 end = data.lowerBound(std::floor(range.upper) + 1);
     if (first >= end) {
         QMessageBox::information(this, Caption, QStringLiteral("No records in the range shown."));
         return;
@@ -180,11 +265,12 @@ void TrendWindow::exportVisible()
     try {
         if (!file.open(QIODevice::WriteOnly))
             throw StationError(ErrorCode::StoreFailed, QStringLiteral("Cannot write %1").arg(name));
-        m_feed.store().exportRange(data.rowid(first), data.rowid(end - 1), file);
+        exportRecords(m_feed.store(), data.rowid(first), data.rowid(end - 1), file);
         if (!file.commit())
             throw StationError(ErrorCode::StoreFailed, QStringLiteral("Cannot write %1").arg(name));
     } catch (const StationError &e) {
-        QMessageBox::warning(this, Caption,
-                             QStringLiteral("%1: %2").arg(e.error().number).arg(e.error().description));
+        QMessageBox::warning(this, Caption, errorText(e));
     }
 }
+
+} // namespace qf

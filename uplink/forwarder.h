@@ -1,21 +1,26 @@
 #pragma once
 
-#include "uplink/centrallog.h"
-#include "uplink/storereader.h"
+#include "uplink/centraldatabase.h"
+#include "uplink/uplinksource.h"
 
 #include <QString>
 
 #include <chrono>
 #include <functional>
-#include <optional>
+#include <memory>
+#include <vector>
 
-// Forwards every record of a station's store to the central table exactly
-// once: it resumes after the station's newest central row, forwards what the
-// store holds beyond it in batches, then follows new records. A store that
-// no longer holds that row as it was sent (the station deleted all records,
-// which restarts rowids at 1) starts the next generation from its first
-// record. Faults of the central database and a busy store are retried with a
-// bounded back-off.
+namespace qf {
+
+// Forwards the rows of its sources to the central database exactly once:
+// each batch goes in with the source's position after it, in one statement,
+// and after a restart or a reconnect every source resumes at the position
+// the central database keeps. A batch refused for a row's values is split
+// until the rows at fault are found; those are left out and told once, as
+// soon as a row after them goes in. A database that is down is retried with
+// a short back-off; one that refuses the rows the same way again and again
+// is said to need its administrator and retried once a minute; one that
+// refuses the uplink for good ends it.
 class Forwarder {
 public:
     // Pauses for the given time; false when the uplink is asked to stop.
@@ -23,31 +28,41 @@ public:
     // Hears one line per change of state.
     using Report = std::function<void(const QString &)>;
 
-    Forwarder(QString storePath, CentralLog &central, QString station, Pause pause, Report report);
+    Forwarder(CentralDatabase &central, QString station, std::vector<std::unique_ptr<UplinkSource>> sources,
+              Pause pause, Report report);
 
     // Runs until pause says stop (after the batch in flight). Throws a
     // StationError for a store that is missing or not the station's, a
-    // lasting CentralError for a database that refuses the uplink.
+    // Refused CentralError for a database that refuses the uplink.
     void run();
 
 private:
-    enum class State { Starting, CatchingUp, Following, DatabaseDown, StoreBusy };
+    enum class State { Starting, Forwarding, Unreachable, Rejected, StoreBusy };
 
-    void step();
-    void resume();
-    void forward(std::vector<ForwardedRecord> records);
-    void newGeneration(const QString &why);
+    void connect();
+    // Forwards one batch of a source; true when more are waiting.
+    bool step(std::size_t source);
+    // Commits rows [from, to) of the batch, narrowing a refused range down to
+    // the rows at fault; true when any row went in.
+    bool commitRange(UplinkSource &source, qsizetype from, qsizetype to);
+    void commit(UplinkSource &source, qsizetype from, qsizetype to);
+    void accepted();
+    void rejected(const QString &message);
     void enter(State state, const QString &line);
     bool backOff();
 
-    QString m_storePath;
-    CentralLog &m_central;
+    CentralDatabase &m_central;
     QString m_station;
+    std::vector<std::unique_ptr<UplinkSource>> m_sources;
     Pause m_pause;
     Report m_report;
-    std::optional<StoreReader> m_store;
     State m_state = State::Starting;
-    int m_generation = 1;
-    std::optional<ForwardedRecord> m_last; // the newest record sent in this generation
+    std::vector<bool> m_following;   // per source: said to be caught up
+    std::vector<QString> m_leftOut;  // rows refused on their own, told once a later row goes in
+    std::vector<QString> m_heldBack; // lines of a reconnect while the database refuses the rows
+    QString m_rejection;             // the database's last refusal, and how often in a row
+    int m_rejections = 0;
     std::chrono::milliseconds m_backOff{0};
 };
+
+} // namespace qf

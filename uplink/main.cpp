@@ -1,16 +1,20 @@
-// quillfern-uplink: forwards the records of a station's velk.mdb to a table
-// of the plant's PostgreSQL database, every record exactly once.
+// quillfern-uplink: forwards the records of a station's velk.mdb, and the
+// events of its alarm journal velk.mdb.alarms, to tables of the plant's
+// PostgreSQL database, each exactly once.
 //
 //   quillfern-uplink --station NAME --db CONNINFO [DIR]
 //
 // Exit status: 0 after SIGTERM or SIGINT, 1 for a store that is missing or
-// not the station's, 2 for a bad command line, a bad connection string or a
-// database that refuses the uplink.
+// not the station's, 2 for a bad command line, a bad connection string (or
+// one with a password in it) or a database that refuses the uplink for good.
 
+#include "alarms/alarmjournal.h"
 #include "common/error.h"
 #include "store/storemaintenance.h"
-#include "uplink/centrallog.h"
+#include "uplink/alarmjournalsource.h"
+#include "uplink/centraldatabase.h"
 #include "uplink/forwarder.h"
+#include "uplink/logsource.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -19,6 +23,8 @@
 #include <csignal>
 #include <cstdio>
 #include <optional>
+
+using namespace qf;
 
 namespace {
 
@@ -97,16 +103,21 @@ int main(int argc, char *argv[])
     if (!options)
         return Refused;
     try {
-        CentralLog central(options->conninfo);
-        Forwarder forwarder(
-            storeFilePath(options->dir), central, options->station,
+        qf::CentralDatabase central(options->conninfo);
+        std::vector<std::unique_ptr<qf::UplinkSource>> sources;
+        const QString store = storeFilePath(options->dir);
+        sources.push_back(std::make_unique<qf::LogSource>(store, options->station, say));
+        sources.push_back(
+            std::make_unique<qf::AlarmJournalSource>(qf::alarmJournalPath(store), options->station, say));
+        qf::Forwarder forwarder(
+            central, options->station, std::move(sources),
             [&stopSignals](std::chrono::milliseconds d) { return stopSignals.pause(d); }, say);
         forwarder.run();
         return Stopped;
     } catch (const StationError &e) {
-        say(QStringLiteral("error %1: %2").arg(e.error().number).arg(e.error().description));
+        say(QStringLiteral("error %1: %2").arg(e.error().number()).arg(e.error().description));
         return StoreFault;
-    } catch (const CentralError &e) {
+    } catch (const qf::CentralError &e) {
         say(QStringLiteral("PostgreSQL refuses the uplink: %1").arg(e.message()));
         return Refused;
     }

@@ -22,6 +22,8 @@
 #include <chrono>
 #include <cstdio>
 
+using namespace qf;
+
 using namespace std::chrono;
 using namespace std::chrono_literals;
 using namespace qf::bench;
@@ -37,7 +39,7 @@ struct TimedParser {
         parser.setCommit([this] { ++commits; });
         QObject::connect(&comm, &SerialComm::OnComm, [this] {
             const auto start = threadCpu();
-            parser.MSComm1_OnComm();
+            parser.onReceive();
             cpu += threadCpu() - start;
             ++events;
         });

@@ -39,6 +39,8 @@
 #include <optional>
 #include <vector>
 
+using namespace qf;
+
 namespace {
 
 using namespace qf::bench;
@@ -209,8 +211,8 @@ int main(int argc, char *argv[])
 
     FakeMessageBoxes boxes;
     RecordLog log(dir, boxes);
-    log.setFlex();
-    log.fillGrid();
+    log.openStore();
+    log.listAllRecords();
     qint64 rowid = 0;
     printCommits("without the service", commitAtLineRate(log, rowid, duration, false, std::nullopt, {}));
 

@@ -19,6 +19,8 @@
 #include <chrono>
 #include <cstdio>
 
+using namespace qf;
+
 namespace {
 
 using Clock = std::chrono::steady_clock;
@@ -87,7 +89,7 @@ int main(int argc, char *argv[])
             static_cast<long long>(batch), sum);
         std::printf("poll, caught up  %.1f us\n", polls.count() / Polls * 1e6);
     } catch (const StationError &e) {
-        std::fprintf(stderr, "%d %s\n", e.error().number, e.what());
+        std::fprintf(stderr, "%d %s\n", e.error().number(), e.what());
         return 1;
     }
     return 0;

@@ -37,6 +37,8 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+using namespace qf;
+
 namespace {
 
 using namespace qf::bench;
@@ -180,8 +182,8 @@ int main(int argc, char *argv[])
 
     FakeMessageBoxes boxes;
     RecordLog log(dir.path(), boxes);
-    log.setFlex();
-    log.fillGrid();
+    log.openStore();
+    log.listAllRecords();
     std::map<qint64, Clock::time_point> committed;
     const auto period =
         std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(1.0 / FramesPerSecond));

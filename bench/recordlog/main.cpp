@@ -39,6 +39,8 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+using namespace qf;
+
 namespace {
 
 using namespace qf::bench;
@@ -99,15 +101,15 @@ void dropCountTriggers(const QString &path, const QStringList &triggers)
 struct ShownLog {
     explicit ShownLog(const QString &dir) : log(dir, boxes)
     {
-        log.setFlex();
-        log.fillGrid();
+        log.openStore();
+        log.listAllRecords();
         view.resize(GridWidth, GridHeight);
         view.show();
         QCoreApplication::processEvents();
     }
     FakeMessageBoxes boxes;
     RecordLog log;
-    FlexGridView view{log.fg()}; // made before the load, as in the window
+    FlexGridView view{log.grid()}; // made before the load, as in the window
 };
 
 // The child: start-up as the window does it, up to the first painted screen.
@@ -121,12 +123,12 @@ int startupChild(const QString &dir, Clock::time_point started, int argc, char *
     view.viewport()->repaint();
     const double ms = Ms(Clock::now() - started).count();
     const auto after = bytesRead();
-    const QString first = log.fg().TextMatrix(view.topRow(), 0);
+    const QString first = log.grid().TextMatrix(view.topRow(), 0);
     std::printf("startup_ms=%.1f hwm_kb=%lld store_read_kb=%lld disk_read_kb=%lld rows=%d first_shown=%s "
                 "total=\"%s\"\n",
                 ms, procFigure("status", "VmHWM:"), (after.first - before.first) / 1024,
-                (after.second - before.second) / 1024, log.fg().Rows(), qPrintable(first),
-                qPrintable(log.totalrec().text()));
+                (after.second - before.second) / 1024, log.grid().Rows(), qPrintable(first),
+                qPrintable(log.total().text()));
     return 0;
 }
 
@@ -137,9 +139,9 @@ void ensureStore(const QString &dir, qint64 records)
     if (QFile::exists(path)) {
         FakeMessageBoxes boxes;
         RecordLog log(dir, boxes);
-        log.setFlex();
-        log.fillGrid();
-        if (log.fg().Rows() - 2 == records)
+        log.openStore();
+        log.listAllRecords();
+        if (log.grid().Rows() - 2 == records)
             return;
         for (const char *suffix : {"", "-wal", "-shm"})
             QFile::remove(path + QLatin1String(suffix));
@@ -187,7 +189,7 @@ void scrolling(RecordLog &log, FlexGridView &view)
         bar->setValue(to);
         view.viewport()->repaint();
         times.push_back(Ms(Clock::now() - t0).count());
-        if (log.fg().TextMatrix(view.topRow(), 0) != QString::number(to + 1))
+        if (log.grid().TextMatrix(view.topRow(), 0) != QString::number(to + 1))
             ++wrong;
     }
     std::printf(
@@ -225,13 +227,13 @@ void deleteAll(RecordLog &log, FlexGridView &view)
     ticker.start(TickInterval);
     const auto t0 = Clock::now();
     lastTick = t0;
-    log.delRec();
+    log.deleteAllRecords();
     view.viewport()->repaint();
     const double ms = Ms(Clock::now() - t0).count();
-    std::printf(
-        "  delete-all (delRec until the empty grid is painted): %.0f ms; longest event-loop gap %.0f ms; "
-        "%s, rows %d\n",
-        ms, longestGap, qPrintable(log.totalrec().text()), log.fg().Rows());
+    std::printf("  delete-all (deleteAllRecords until the empty grid is painted): %.0f ms; longest "
+                "event-loop gap %.0f ms; "
+                "%s, rows %d\n",
+                ms, longestGap, qPrintable(log.total().text()), log.grid().Rows());
 }
 
 } // namespace

@@ -30,6 +30,8 @@
 #include <cstdio>
 #include <optional>
 
+using namespace qf;
+
 using namespace std::chrono_literals;
 using namespace qf::bench;
 
@@ -256,7 +258,7 @@ void Soak::readStore()
 {
     try {
         auto db = LogDatabase::OpenDatabase(storeFilePath(m_dir.path()));
-        auto rs = db->OpenRecordset(QStringLiteral("log"));
+        auto rs = db->OpenRecordset();
         m_lastCount = rs->RecordCount();
         rs->ReadRows(std::max<qint64>(0, m_lastCount - 100), 100);
         ++m_reads;
@@ -282,7 +284,7 @@ void Soak::finish()
 void Soak::report()
 {
     auto db = LogDatabase::OpenDatabase(storeFilePath(m_dir.path()));
-    auto rs = db->OpenRecordset(QStringLiteral("log"));
+    auto rs = db->OpenRecordset();
     const auto rows = rs->ReadRows(0, rs->RecordCount());
     // Stored records must be the frames begun, in order, none twice.
     std::vector<bool> stored(m_frames.size(), false);

@@ -37,7 +37,9 @@
 
 class QCoreApplication;
 
-namespace qf::bench {
+namespace qf {
+
+namespace bench {
 
 using Clock = std::chrono::steady_clock;
 using Ms = std::chrono::duration<double, std::milli>;
@@ -159,4 +161,6 @@ double mean(const std::vector<double> &values);
 void printTableHead(const QStringList &columns);
 void printTableRow(const QStringList &cells);
 
-} // namespace qf::bench
+} // namespace bench
+
+} // namespace qf

@@ -25,6 +25,8 @@
 #include <map>
 #include <vector>
 
+using namespace qf;
+
 namespace {
 
 using namespace qf::bench;
@@ -119,8 +121,8 @@ void follow(const QString &conninfo, const QString &dir, std::chrono::seconds du
 {
     FakeMessageBoxes boxes;
     RecordLog log(dir, boxes);
-    log.setFlex();
-    log.fillGrid();
+    log.openStore();
+    log.listAllRecords();
     Central central(conninfo);
     std::vector<double> without = commitAtLineRate(log, duration, nullptr, nullptr);
     Uplink uplink(conninfo, dir);

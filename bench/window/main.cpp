@@ -37,6 +37,8 @@
 #include <poll.h>
 #include <unistd.h>
 
+using namespace qf;
+
 using namespace std::chrono;
 using namespace qf::bench;
 
@@ -61,14 +63,15 @@ constexpr double RateTarget = 0.5;
 // Boxes of the benchmark's station: the prompt goes to stderr, OK answers.
 class PrintedBoxes : public MessageBoxes {
 public:
-    int msgBox(const QString &prompt, int, const QString &) override
+    MsgAnswer msgBox(const QString &prompt, MsgStyles, const QString &) override
     {
         std::fprintf(stderr, "box: %s\n", qPrintable(prompt));
         return MsgAnswer::Ok;
     }
-    int openNotice(const QString &prompt, int style, const QString &title) override
+    int openNotice(const QString &prompt, MsgStyles style, const QString &title) override
     {
-        return msgBox(prompt, style, title);
+        msgBox(prompt, style, title);
+        return 1; // a key (0 is none); notices are never closed here
     }
     void closeNotice(int) override {}
 };
@@ -84,7 +87,7 @@ int stationChild(const QString &appDir, int argc, char **argv)
     DefaultErrorReport report(boxes, stderr, endProcess);
     QtSerialComm comm(appDir);
     Station station(comm, appDir, boxes, report, endProcess);
-    if (!station.Form_Load())
+    if (!station.startUp())
         return 1;
     station.form().show();
     QTimer::singleShot(0, &station, [&] { station.form().control<QAbstractButton>("Start")->click(); });

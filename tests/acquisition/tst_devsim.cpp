@@ -16,6 +16,8 @@
 
 #include <csignal>
 
+using namespace qf;
+
 class TestDevsim : public QObject {
     Q_OBJECT
 private Q_SLOTS:
@@ -75,9 +77,9 @@ private Q_SLOTS:
         LinkResume resume(comm, parser, link, boxes, [](const QString &) {});
         int frames = 0;
         parser.setCommit([&] { ++frames; });
-        connect(&comm, &SerialComm::OnComm, this, [&] { parser.MSComm1_OnComm(); });
-        link.setVScroll3(4);
-        link.Start_Click();
+        connect(&comm, &SerialComm::OnComm, this, [&] { parser.onReceive(); });
+        link.selectPort(4);
+        link.start();
         for (int blink = 1; blink <= 2; ++blink) {
             const int before = frames;
             QTRY_VERIFY_WITH_TIMEOUT(frames >= before + 2, 5000);
@@ -87,10 +89,10 @@ private Q_SLOTS:
         }
         const int resumed = frames;
         QTRY_VERIFY_WITH_TIMEOUT(frames >= resumed + 2, 5000);
-        link.stopcmd_Click();
+        link.stop();
         QTRY_VERIFY_WITH_TIMEOUT(said.contains("station closed the port"), 5000);
         const int stopped = frames;
-        link.Start_Click();
+        link.start();
         QTRY_VERIFY_WITH_TIMEOUT(frames >= stopped + 3, 5000);
         QVERIFY2(said.contains("frame 4: N"), said.constData());
         comm.Output("e");

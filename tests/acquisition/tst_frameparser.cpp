@@ -8,6 +8,8 @@
 #include <QDir>
 #include <QTest>
 
+using namespace qf;
+
 namespace {
 // A stream read one character at a time, or readLength at a time (0: all
 // that waits).
@@ -28,7 +30,7 @@ private Q_SLOTS:
         QTest::addColumn<QByteArray>("script"); // as the fuzz target reads it
         QTest::addColumn<QByteArray>("labels");
         QTest::addColumn<QByteArray>("commits"); // ";" between commits
-        QTest::addColumn<QString>("state");      // Text2|Text3|frameStarted|fieldIndex after the stream
+        QTest::addColumn<QString>("state");      // field text|last character|frameStarted|fieldIndex, after
 
         const QByteArray oneToFour = "  1|  2|  3|  4";
         row("one frame", "N1,2,3,4,", oneToFour, oneToFour + "@8");

@@ -17,6 +17,8 @@
 #include <functional>
 #include <optional>
 
+using namespace qf;
+
 namespace {
 struct Bench : PtyDevice {
     QtSerialComm comm{dir.path()};
@@ -40,10 +42,10 @@ struct Station {
     Station()
     {
         publish();
-        QObject::connect(&comm, &SerialComm::OnComm, &comm, [this] { parser.MSComm1_OnComm(); });
-        parser.setCommit([this] { commits << parser.label1Captions()[0] + parser.label1Captions()[3]; });
-        link.setVScroll3(1);
-        link.Start_Click();
+        QObject::connect(&comm, &SerialComm::OnComm, &comm, [this] { parser.onReceive(); });
+        parser.setCommit([this] { commits << parser.sensorValues()[0] + parser.sensorValues()[3]; });
+        link.selectPort(1);
+        link.start();
     }
     // A new device, named COM1.
     void publish() { name.emplace(dir.path(), 1, pty.emplace().slavePath()); }
@@ -64,7 +66,7 @@ private Q_SLOTS:
     void errors_data()
     {
         QTest::addColumn<Operation>("operation");
-        QTest::addColumn<int>("error");
+        QTest::addColumn<ErrorCode>("error");
         QTest::addColumn<QString>("description"); // how it begins
         const auto open = [](int port, const QString &settings = "9600,N,8,1") {
             return Operation([=](Bench &b) {
@@ -73,8 +75,8 @@ private Q_SLOTS:
                 b.comm.setPortOpen(true); // the line takes the settings
             });
         };
-        QTest::newRow("even, 7 bits, 2 stop, lower case") << open(1, "19200,e,7,2") << 0 << "";
-        QTest::newRow("1.5 stop bits") << open(1, "300,O,5,1.5") << 0 << "";
+        QTest::newRow("even, 7 bits, 2 stop, lower case") << open(1, "19200,e,7,2") << ErrorCode{} << "";
+        QTest::newRow("1.5 stop bits") << open(1, "300,O,5,1.5") << ErrorCode{} << "";
         for (const char *bad : {"", "9600,N,8", "9600,N,8,1,1", "fast,N,8,1", "0,N,8,1", "9600,X,8,1",
                                 "9600,N,9,1", "9600,N,8,3"})
             QTest::addRow("settings \"%s\"", bad)
@@ -110,7 +112,7 @@ private Q_SLOTS:
             error = e.error();
             QVERIFY(!b.comm.PortOpen()); // a failed open leaves the port closed
         }
-        QTEST(error.number, "error");
+        QTEST(error.code, "error");
         QVERIFY2(description.isEmpty() || error.description.startsWith(description),
                  qPrintable(error.description));
     }
@@ -148,18 +150,18 @@ private Q_SLOTS:
     {
         Station s;
         QVERIFY(s.send("N1,2"));
-        QTRY_COMPARE_WITH_TIMEOUT(s.parser.Text2().text(), "2", 2000);
-        s.link.stopcmd_Click();
-        s.link.Start_Click();
+        QTRY_COMPARE_WITH_TIMEOUT(s.parser.fieldText().text(), "2", 2000);
+        s.link.stop();
+        s.link.start();
         QVERIFY(s.send(",3,4,N5,6"));
-        QTRY_COMPARE_WITH_TIMEOUT(s.parser.Text2().text(), "6", 2000);
+        QTRY_COMPARE_WITH_TIMEOUT(s.parser.fieldText().text(), "6", 2000);
         s.vanish();
         QTRY_COMPARE_WITH_TIMEOUT(s.journal.size(), 1, 2000);
         QVERIFY2(s.journal[0].startsWith("COM1 lost: "), qPrintable(s.journal[0]));
         QCOMPARE(s.boxes.openNotices(), 1);
         const QString notice = s.boxes.shown().last().prompt;
         QVERIFY2(notice.startsWith("COM1: device lost"), qPrintable(notice));
-        QCOMPARE(s.parser.Label1(0).text(), "  5"); // the captions stay
+        QCOMPARE(s.parser.sensorValue(0).text(), "  5"); // the captions stay
         // The rest of a poll burst goes nowhere quietly.
         QVERIFY_THROWS_NO_EXCEPTION(s.comm.Output("c"));
 
@@ -179,7 +181,7 @@ private Q_SLOTS:
 
         s.vanish();
         QTRY_VERIFY_WITH_TIMEOUT(s.resume.retrying(), 2000);
-        s.link.stopcmd_Click();
+        s.link.stop();
         s.publish();
         QTRY_VERIFY_WITH_TIMEOUT(!s.resume.retrying(), ResumeMs);
         QVERIFY(!s.comm.PortOpen());

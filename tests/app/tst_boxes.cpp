@@ -18,6 +18,8 @@
 #include <functional>
 #include <unistd.h>
 
+using namespace qf;
+
 // The real message boxes the operator answers and the default error report;
 // then the quillfern executable itself, started in an application directory
 // that lacks the store: it names the missing file, creates nothing, and ends
@@ -55,7 +57,7 @@ void answerNextBox(QString &seen, QMessageBox::StandardButton press)
 
 // Runs a hook when the first box is asked for.
 struct HookedBoxes : FakeMessageBoxes {
-    int msgBox(const QString &prompt, int style, const QString &title) override
+    MsgAnswer msgBox(const QString &prompt, MsgStyles style, const QString &title) override
     {
         if (shown().isEmpty())
             atFirstBox();
@@ -74,22 +76,23 @@ private Q_SLOTS:
     // box without a title of its own shows the application's.
     void boxes_data()
     {
-        QTest::addColumn<int>("style");
+        QTest::addColumn<MsgStyles>("style");
         QTest::addColumn<QString>("title");
         QTest::addColumn<QMessageBox::StandardButton>("press");
         QTest::addColumn<QString>("seen");
-        QTest::addColumn<int>("answer");
-        const int confirm = MsgStyle::YesNo | MsgStyle::Critical | MsgStyle::DefaultButton2;
+        QTest::addColumn<MsgAnswer>("answer");
+        const MsgStyles confirm = MsgStyle::YesNo | MsgStyle::Critical | MsgStyle::DefaultButton2;
         const QString box = "Confirmation Box", seen = box + ": the prompt, Critical [Yes No] default No";
         QTest::newRow("confirmation, Yes") << confirm << box << QMessageBox::Yes << seen << MsgAnswer::Yes;
         QTest::newRow("Escape is No") << confirm << box << QMessageBox::NoButton << seen << MsgAnswer::No;
-        QTest::newRow("untitled warning") << MsgStyle::Exclamation << "" << QMessageBox::Ok
-                                          << "Tarnwick: the prompt, Warning [Ok] default Ok" << MsgAnswer::Ok;
+        QTest::newRow("untitled warning")
+            << (MsgStyle::OkOnly | MsgStyle::Exclamation) << "" << QMessageBox::Ok
+            << "Tarnwick: the prompt, Warning [Ok] default Ok" << MsgAnswer::Ok;
     }
 
     void boxes()
     {
-        QFETCH(int, style);
+        QFETCH(MsgStyles, style);
         QFETCH(QString, title);
         QFETCH(QMessageBox::StandardButton, press);
         QtMessageBoxes boxes;

@@ -10,6 +10,8 @@
 #include <QScrollBar>
 #include <QTest>
 
+using namespace qf;
+
 // The window against its design: every control's container, geometry,
 // caption, font, colours and tab index, the window's size, position, title
 // and icon, and what lies above what (the keyboard order is walked in

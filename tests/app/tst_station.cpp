@@ -13,6 +13,8 @@
 #include <functional>
 #include <optional>
 
+using namespace qf;
+
 // The window with its station over the in-memory serial component: the
 // states after start-up, what each control reaches, where errors go, and
 // that a frame is acknowledged (the poll burst after its last comma) only
@@ -35,7 +37,7 @@ struct Rig {
         store.create(records);
         if (prepare)
             prepare(store);
-        loaded = station.Form_Load();
+        loaded = station.startUp();
         form.show();
         comm.clearLog();
         station.log().setStoreWait(std::chrono::milliseconds(10));
@@ -136,7 +138,7 @@ private Q_SLOTS:
         rig.click("Start");
         QCOMPARE(
             rig.boxes.shown(),
-            (Boxes{{"Error 8002: " + missing.description, MsgStyle::OkOnly + MsgStyle::Exclamation, {}}}));
+            (Boxes{{"Error 8002: " + missing.description, MsgStyle::OkOnly | MsgStyle::Exclamation, {}}}));
         QCOMPARE(rig.enabled(), "Start VScroll3");
         rig.click("Start");
         const Error loss{ErrorCode::DeviceLost, "COM1: the device is gone"};
@@ -180,7 +182,7 @@ private Q_SLOTS:
         QCOMPARE(rig.comm.waiting(), 1 + frame.size()); // the repeated comma still waits too
         QVERIFY(rig.comm.sent().isEmpty());
         QTRY_COMPARE(rig.text("totalrec"), "Total Records: 1");
-        QCOMPARE(rig.station.log().fg().TextMatrix(1, 5), "  8");
+        QCOMPARE(rig.station.log().grid().TextMatrix(1, 5), "  8");
         QVERIFY(rig.report.errors().isEmpty());
     }
 
@@ -196,7 +198,7 @@ private Q_SLOTS:
         QTRY_COMPARE(rig.boxes.openNotices(), 1);
         QVERIFY(QFile::remove(rig.store.path() + "-wal"));
         QTRY_COMPARE_WITH_TIMEOUT(rig.report.errors().size(), 1, 3000);
-        QCOMPARE(rig.report.errors().front().number, ErrorCode::StoreFailed);
+        QCOMPARE(rig.report.errors().front().code, ErrorCode::StoreFailed);
         QVERIFY(!rig.comm.PortOpen());
         QCOMPARE(rig.bursts(), 8);
         other = {};
@@ -277,7 +279,7 @@ private Q_SLOTS:
         FlexGridView *view = rig.view();
         const QFontMetrics metrics = view->fontMetrics();
         constexpr int col = 3;
-        rig.station.log().fg().setColAlignment(col, FlexGrid::AlignLeftTop);
+        rig.station.log().grid().setColAlignment(col, FlexGrid::Alignment::LeftTop);
         const QRect cell = view->visualRect(view->model()->index(0, col));
         // The longest start of the text that fits within margins and grid line.
         const int margin = view->style()->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, view) + 1;
@@ -288,7 +290,7 @@ private Q_SLOTS:
         const QRect compared(cell.topLeft(),
                              QSize(margin + metrics.horizontalAdvance(fits) - 2, cell.height()));
         const auto painted = [&](const QString &cellText) {
-            rig.station.log().fg().setTextMatrix(1, col, cellText);
+            rig.station.log().grid().setTextMatrix(1, col, cellText);
             return view->viewport()->grab(compared).toImage();
         };
         QCOMPARE(painted(text), painted(fits));
@@ -322,13 +324,13 @@ private Q_SLOTS:
         QTRY_COMPARE(rig.comm.waiting(), 0);
         QCOMPARE(rig.text("Text2").size(), 1024);
         rig.comm.receive(",2,3,4,");
-        QTRY_COMPARE(rig.station.log().fg().Rows(), int(records) + 3);
+        QTRY_COMPARE(rig.station.log().grid().Rows(), int(records) + 3);
         QApplication::processEvents();
         QTEST(painted.count > 0, "repainted");
         const QString raw = "  " + QString::fromLatin1(field.left(4096));
         auto *value = rig.form.control<QLabel>("Label1(0)");
         QCOMPARE(value->text(), raw);
-        QCOMPARE(rig.station.log().fg().TextMatrix(int(records) + 1, 2), raw);
+        QCOMPARE(rig.station.log().grid().TextMatrix(int(records) + 1, 2), raw);
         const QImage shown = value->grab().toImage();
         value->setTextFormat(Qt::PlainText);
         QCOMPARE(shown, value->grab().toImage());
@@ -349,7 +351,7 @@ private Q_SLOTS:
         rig.comm.receive("N1,2,3,4,");
         QTRY_COMPARE(rig.report.errors().size(), 1);
         const Error error = rig.report.errors().front();
-        QCOMPARE(error.number, ErrorCode::StoreFailed);
+        QCOMPARE(error.code, ErrorCode::StoreFailed);
         QVERIFY2(error.description.contains(rig.store.path()) && error.description.contains("read-only"),
                  qPrintable(error.description));
         QVERIFY(!rig.comm.PortOpen());
@@ -370,12 +372,12 @@ private Q_SLOTS:
         FakeErrorReport report;
         QtSerialComm comm(appDir);
         Station station(comm, appDir, boxes, report, [](int) { QFAIL("the program ended"); });
-        QVERIFY(station.Form_Load());
+        QVERIFY(station.startUp());
         station.form().show();
         QTest::mouseClick(station.form().control<QAbstractButton>("Start"), Qt::LeftButton);
         const QByteArray frames("N25.3,26.1,24.8,0.52,N1,2,3,4,N7.5,8,9,10,");
         QVERIFY(device.send(frames));
-        QTRY_COMPARE_WITH_TIMEOUT(station.log().totalrec().text(), "Total Records: 3", realLineMs);
+        QTRY_COMPARE_WITH_TIMEOUT(station.log().total().text(), "Total Records: 3", realLineMs);
         QCOMPARE(station.form().control<QLabel>("Label1(0)")->text(), "  7.5");
         // Every character was answered by its own poll burst.
         QTRY_COMPARE_WITH_TIMEOUT(device.received(), QByteArray("bcde").repeated(frames.size()), realLineMs);

@@ -6,6 +6,8 @@
 #include <cstdio>
 #include <cstdlib>
 
+using namespace qf;
+
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size)
 {
     const ParserRun run(QByteArrayView(data, qsizetype(size)));

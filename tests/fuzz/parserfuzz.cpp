@@ -1,5 +1,7 @@
 #include "parserfuzz.h"
 
+namespace qf {
+
 namespace {
 constexpr char Deliver = char(0xFD), Escape = char(0xFE);
 constexpr int BurstLength = 4;
@@ -22,7 +24,7 @@ ParserRun::ParserRun(QByteArrayView script)
             if (x == Deliver || x == Escape)
                 m_comm.receive(QByteArray(1, x));
             else
-                event(std::uint8_t(x) % 8);
+                event(SerialComm::EventCode(std::uint8_t(x) % 8));
         } else {
             m_comm.receive(QByteArray(1, c));
         }
@@ -33,21 +35,21 @@ ParserRun::ParserRun(QByteArrayView script)
 void ParserRun::deliverAll()
 {
     while (m_error.isEmpty() && m_comm.waiting() > 0)
-        event(SerialComm::ComEvReceive);
+        event(SerialComm::EventCode::Receive);
 }
 
-void ParserRun::event(int code)
+void ParserRun::event(SerialComm::EventCode code)
 {
     const QString before = state() + labels();
     m_comm.clearLog();
     m_comm.raiseEvent(code); // sets the event code; nothing is connected
     try {
-        m_parser.MSComm1_OnComm();
+        m_parser.onReceive();
     } catch (const StationError &e) {
         return check(false, qPrintable("the handler raised: " + e.error().description));
     }
     const qsizetype reads = m_comm.log().count(QStringLiteral("Input?"));
-    if (code != SerialComm::ComEvReceive)
+    if (code != SerialComm::EventCode::Receive)
         return check(state() + labels() == before && m_comm.sent().isEmpty() && reads == 0,
                      "another event was not ignored");
     check(reads == 1 && m_comm.sent() == "bcde", "not one read and one poll burst bcde");
@@ -57,14 +59,14 @@ void ParserRun::event(int code)
 
 QByteArray ParserRun::labels() const
 {
-    const auto l = m_parser.label1Captions();
+    const auto l = m_parser.sensorValues();
     return QStringList(l.begin(), l.end()).join(u'|').toLatin1();
 }
 
 QString ParserRun::state()
 {
     const QString flags = QStringLiteral("%1|%2").arg(m_parser.frameStarted()).arg(m_parser.fieldIndex());
-    return m_parser.Text2().text() + '|' + m_parser.Text3().text() + '|' + flags;
+    return m_parser.fieldText().text() + '|' + m_parser.lastCharacter().text() + '|' + flags;
 }
 
 void ParserRun::check(bool held, const char *what)
@@ -72,3 +74,5 @@ void ParserRun::check(bool held, const char *what)
     if (!held && m_error.isEmpty())
         m_error = QString::fromUtf8(what);
 }
+
+} // namespace qf

@@ -6,6 +6,8 @@
 #include <QByteArrayList>
 #include <QByteArrayView>
 
+namespace qf {
+
 // Plays a script of arrivals and events through the receive handler, run
 // directly for each event over the in-memory component (no event loop runs,
 // so the component's own events never come), and checks its invariants
@@ -31,12 +33,12 @@ public:
     QByteArray labels() const;
     // Each commit as the labels, "@" and the number of poll bursts sent before it.
     const QByteArrayList &commits() const { return m_commits; }
-    // Text2, Text3, frameStarted and fieldIndex, "|" between them.
+    // The field text, the last character, frameStarted and fieldIndex, "|" between them.
     QString state();
 
 private:
     void deliverAll();
-    void event(int code);
+    void event(SerialComm::EventCode code);
     void check(bool held, const char *what);
 
     FakeSerialComm m_comm;
@@ -45,3 +47,5 @@ private:
     int m_bursts = 0;
     QString m_error;
 };
+
+} // namespace qf

@@ -349,7 +349,7 @@ public:
         else if (step == "delete") {
             m_published += expected();
             m_log->boxes.answerNext(MsgAnswer::Yes);
-            m_log->log.Command1_Click();
+            m_log->log.confirmDeleteAll();
             ++m_generation;
             m_firstRow = 1;
         } else if (step == "term")

@@ -9,6 +9,8 @@
 #include <QStyleFactory>
 #include <QStyleOptionHeader>
 
+using namespace qf;
+
 namespace {
 // A source of 1000 rows "r<n>" that counts its reads.
 struct CountingSource : FlexGridSource {
@@ -32,36 +34,36 @@ private slots:
     // them (their limit: millionRows); Clear empties all.
     void sourceAndWrittenRows()
     {
-        FlexGrid fg;
-        QAbstractItemModelTester tester(&fg, QAbstractItemModelTester::FailureReportingMode::QtTest);
+        FlexGrid grid;
+        QAbstractItemModelTester tester(&grid, QAbstractItemModelTester::FailureReportingMode::QtTest);
         auto source = std::make_shared<CountingSource>();
-        fg.listRecords(source);
-        QCOMPARE(fg.Rows(), 1002);
-        QCOMPARE(fg.TextMatrix(1000, 3), "r1000");
-        QCOMPARE(fg.TextMatrix(1001, 3), QString());
-        QVERIFY_THROWS_EXCEPTION(StationError, fg.TextMatrix(1002, 0));
-        QVERIFY_THROWS_EXCEPTION(StationError, fg.setTextMatrix(0, 6, {}));
-        QVERIFY_THROWS_EXCEPTION(StationError, fg.setRows(0));
+        grid.listRecords(source);
+        QCOMPARE(grid.Rows(), 1002);
+        QCOMPARE(grid.TextMatrix(1000, 3), "r1000");
+        QCOMPARE(grid.TextMatrix(1001, 3), QString());
+        QVERIFY_THROWS_EXCEPTION(StationError, grid.TextMatrix(1002, 0));
+        QVERIFY_THROWS_EXCEPTION(StationError, grid.setTextMatrix(0, 6, {}));
+        QVERIFY_THROWS_EXCEPTION(StationError, grid.setRows(0));
         for (int r = 1; r <= 128; ++r)
-            fg.TextMatrix(r, 0);
+            grid.TextMatrix(r, 0);
         QCOMPARE(source->reads, 2); // row 1000's block, then rows 1..128 in one
 
         // Rows past the source's records are kept whatever the limit, until
         // the grid shrinks past them.
-        fg.setOverlayLimit(1);
-        fg.setTextMatrix(1001, 0, "a");
-        fg.setRows(1003);
-        fg.setTextMatrix(1002, 0, "c");
-        QCOMPARE(fg.TextMatrix(1001, 0), "a");
-        fg.setRows(1002);
-        fg.setRows(1003);
-        QCOMPARE(fg.TextMatrix(1002, 0), QString());
+        grid.setOverlayLimit(1);
+        grid.setTextMatrix(1001, 0, "a");
+        grid.setRows(1003);
+        grid.setTextMatrix(1002, 0, "c");
+        QCOMPARE(grid.TextMatrix(1001, 0), "a");
+        grid.setRows(1002);
+        grid.setRows(1003);
+        QCOMPARE(grid.TextMatrix(1002, 0), QString());
 
-        fg.setTextMatrix(0, 0, "head");
-        fg.Clear(); // every text, the header's too; the source goes
-        QCOMPARE(fg.Rows(), 1003);
+        grid.setTextMatrix(0, 0, "head");
+        grid.Clear(); // every text, the header's too; the source goes
+        QCOMPARE(grid.Rows(), 1003);
         for (const int r : {0, 5, 1001})
-            QCOMPARE(fg.TextMatrix(r, 0), QString());
+            QCOMPARE(grid.TextMatrix(r, 0), QString());
     }
 
     // The grid of a station with a million records, its window scrolled to
@@ -73,13 +75,13 @@ private slots:
         StoreFixture store;
         store.create(1000000);
         ListedLog s(store);
-        FlexGrid &fg = s.log.fg();
-        QCOMPARE(fg.Rows(), 1000002);
+        FlexGrid &grid = s.log.grid();
+        QCOMPARE(grid.Rows(), 1000002);
         QCOMPARE(s.total(), "Total Records: 1000000");
         for (const int r : {32768, 999999, 1000000}) // the last record's block is read before the commits
-            QCOMPARE(fg.TextMatrix(r, 0), QString::number(r));
+            QCOMPARE(grid.TextMatrix(r, 0), QString::number(r));
 
-        FlexGridView view(fg);
+        FlexGridView view(grid);
         QAbstractItemModelTester windowTester(view.model(),
                                               QAbstractItemModelTester::FailureReportingMode::QtTest);
         view.resize(465, 585);
@@ -92,21 +94,21 @@ private slots:
         QCOMPARE(view.model()->index(view.visibleRows() - 2, 0).data().toString(), "1000000");
         QCOMPARE(view.model()->headerData(0, Qt::Horizontal).toString(), "Sr No");
 
-        fg.setOverlayLimit(2);
+        grid.setOverlayLimit(2);
         const auto fourCommits = [&](int first) {
             for (int i = 0; i < 4; ++i)
                 s.log.commit({"  1", "  2.5", "  3", "  4"});
-            QCOMPARE(fg.overlayRows(), 2u);
-            QCOMPARE(fg.TextMatrix(first, 0), QString::number(first)); // evicted: the stored values
-            QCOMPARE(fg.TextMatrix(first + 1, 3), "2.5");
-            QCOMPARE(fg.TextMatrix(first + 3, 3), "  2.5"); // written
-            QCOMPARE(fg.TextMatrix(first + 4, 3), QString());
+            QCOMPARE(grid.overlayRows(), 2u);
+            QCOMPARE(grid.TextMatrix(first, 0), QString::number(first)); // evicted: the stored values
+            QCOMPARE(grid.TextMatrix(first + 1, 3), "2.5");
+            QCOMPARE(grid.TextMatrix(first + 3, 3), "  2.5"); // written
+            QCOMPARE(grid.TextMatrix(first + 4, 3), QString());
         };
         fourCommits(1000001);
         QCOMPARE(bar->maximum(), 1000005 - view.visibleRows());
 
         s.boxes.answerNext(MsgAnswer::Yes);
-        s.log.Command1_Click();
+        s.log.confirmDeleteAll();
         QCOMPARE(bar->maximum(), 0);
         QCOMPARE(view.model()->rowCount(), 1);
         fourCommits(1);
@@ -116,8 +118,8 @@ private slots:
     // high enough for the bold text under every style, also one set later.
     void headerTextFits()
     {
-        FlexGrid fg;
-        FlexGridView view(fg);
+        FlexGrid grid;
+        FlexGridView view(grid);
         QFont bold = view.font();
         bold.setBold(true);
         for (const QString &style : QStyleFactory::keys()) {

@@ -4,6 +4,8 @@
 #include <QFont>
 #include <QProcess>
 
+using namespace qf;
+
 namespace {
 
 // Line noise in Temp1: a number too large for a double, stored as null.
@@ -12,13 +14,13 @@ const QDateTime When(QDate(2026, 3, 14), QTime(15, 9, 26));
 const QString Header = "Sr No|Time And Date|Temp1|Temp2|Temp3|Temp4", Empty = "|||||";
 
 // The grid's texts, one row each, "|" between cells.
-QStringList gridText(FlexGrid &fg)
+QStringList gridText(FlexGrid &grid)
 {
     QStringList rows;
-    for (int r = 0; r < fg.Rows(); ++r) {
+    for (int r = 0; r < grid.Rows(); ++r) {
         QStringList cells;
-        for (int c = 0; c < fg.Cols(); ++c)
-            cells << fg.TextMatrix(r, c);
+        for (int c = 0; c < grid.Cols(); ++c)
+            cells << grid.TextMatrix(r, c);
         rows << cells.join(u'|');
     }
     return rows;
@@ -55,15 +57,15 @@ private slots:
             s.log.setClock([reads = 0]() mutable { return When.addSecs(reads++); });
             QCOMPARE(s.total(), QString()); // an empty table keeps the caption
             s.log.commit(Labels);
-            QCOMPARE(gridText(s.log.fg()),
+            QCOMPARE(gridText(s.log.grid()),
                      (QStringList{Header, "1|" + when + "|  1E999|  25.3|  3 4|  abc", Empty}));
             QCOMPARE(s.total(), "Total Records: 1");
         }
         QCOMPARE(store.column("SELECT count(*) FROM log WHERE Temp1 IS NULL"), QStringList{"1"});
 
         ListedLog s(store, When);
-        FlexGrid &fg = s.log.fg();
-        QCOMPARE(gridText(fg), (QStringList{Header, "1|" + when + "||25.3|34|0", Empty}));
+        FlexGrid &grid = s.log.grid();
+        QCOMPARE(gridText(grid), (QStringList{Header, "1|" + when + "||25.3|34|0", Empty}));
         QCOMPARE(s.total(), "Total Records: 1");
         s.log.commit(Labels); // numbering goes on after the stored record
         QCOMPARE(s.total(), "Total Records: 2");
@@ -75,22 +77,22 @@ private slots:
         s.log.commit(Labels);
         QCOMPARE(store.column("SELECT \"Sr No\" FROM log ORDER BY rowid"), (QStringList{"1", "2", "3"}));
 
-        const QStringList listed = gridText(fg);
-        for (const int answer : {MsgAnswer::No, MsgAnswer::Yes}) {
+        const QStringList listed = gridText(grid);
+        for (const MsgAnswer answer : {MsgAnswer::No, MsgAnswer::Yes}) {
             s.boxes.answerNext(answer);
-            s.log.Command1_Click();
+            s.log.confirmDeleteAll();
             const bool yes = answer == MsgAnswer::Yes;
-            QCOMPARE(gridText(fg), (yes ? QStringList{Header, Empty} : listed));
+            QCOMPARE(gridText(grid), (yes ? QStringList{Header, Empty} : listed));
             QCOMPARE(s.total(), yes ? "Total Records: 0" : "Total Records: 3");
             QCOMPARE(store.column("SELECT count(*) FROM log"), QStringList{yes ? "0" : "3"});
             for (int c = 0; c < 6; ++c) {
-                QVERIFY(fg.headerData(c, Qt::Horizontal, Qt::FontRole).value<QFont>().bold());
-                QCOMPARE(fg.headerData(c, Qt::Horizontal, Qt::TextAlignmentRole).toInt(),
+                QVERIFY(grid.headerData(c, Qt::Horizontal, Qt::FontRole).value<QFont>().bold());
+                QCOMPARE(grid.headerData(c, Qt::Horizontal, Qt::TextAlignmentRole).toInt(),
                          int(Qt::AlignHCenter | Qt::AlignTop));
             }
         }
         const QString prompt = "Continuing this will lead to all the data erased. Do you want to continue?";
-        const int style = MsgStyle::YesNo | MsgStyle::Critical | MsgStyle::DefaultButton2;
+        const MsgStyles style = MsgStyle::YesNo | MsgStyle::Critical | MsgStyle::DefaultButton2;
         QCOMPARE(s.boxes.shown(), Boxes(2, {prompt, style, "Confirmation Box"}));
         QCOMPARE(checkStore(store.path()), QStringList());
         QCOMPARE(store.column(schema), before); // table log kept, count rebuilt alike

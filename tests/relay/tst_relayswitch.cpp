@@ -4,6 +4,8 @@
 
 #include <QTest>
 
+using namespace qf;
+
 // ON and OFF against the in-memory serial component: what each asks of the
 // component, what reaches the device and which warnings the operator sees.
 // That ON opens the port as the last START left it, touching neither port
@@ -72,7 +74,7 @@ private Q_SLOTS:
         if (c.failure)
             (comm.*c.failure)(failure);
 
-        c.button == On ? relay.Command2_Click() : relay.Command3_Click();
+        c.button == On ? relay.switchOn() : relay.switchOff();
 
         QCOMPARE(comm.sent(), c.sent);
         QCOMPARE(comm.PortOpen(), bool(c.after));

@@ -10,6 +10,8 @@
 #include <iostream>
 #include <string>
 
+using namespace qf;
+
 int main(int argc, char *argv[])
 {
     QCoreApplication app(argc, argv);
@@ -26,7 +28,7 @@ int main(int argc, char *argv[])
             std::printf("records %lld\n", static_cast<long long>(records));
         }
     } catch (const StationError &e) {
-        std::printf("error %d %s\n", e.error().number, e.what());
+        std::printf("error %d %s\n", e.error().number(), e.what());
     }
     return 0;
 }

@@ -4,6 +4,8 @@
 #include <QProcess>
 #include <QRandomGenerator>
 
+using namespace qf;
+
 // A station killed at random moments loses no record it had committed, and
 // its store stays sound.
 class TestDurability : public QObject {
@@ -53,7 +55,7 @@ private slots:
             QCOMPARE(store.records()->RecordCount(), stored.size());
             QCOMPARE(checkStore(store.path()), QStringList());
         }
-        qInfo("killed %d of %d times before delRec returned", killedWhileDeleting, Rounds);
+        qInfo("killed %d of %d times before deleteAllRecords returned", killedWhileDeleting, Rounds);
     }
 };
 

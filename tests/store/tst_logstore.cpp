@@ -15,6 +15,8 @@
 #include <chrono>
 #include <thread>
 
+using namespace qf;
+
 namespace {
 void append(LogRecordset &rs, const QString &serial, const QVariant &temp1 = {})
 {

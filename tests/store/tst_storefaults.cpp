@@ -8,6 +8,8 @@
 #include <sys/mount.h>
 #include <unistd.h>
 
+using namespace qf;
+
 namespace {
 const std::array<QString, 4> Frame{"  21.5", "  22", "  7", "  0.5"};
 
@@ -16,7 +18,7 @@ QString failure(const std::function<void()> &step)
     try {
         step();
     } catch (const StationError &e) {
-        return QString::number(e.error().number) + ' ' + e.error().description;
+        return QString::number(e.error().number()) + ' ' + e.error().description;
     }
     return "no error";
 }
@@ -62,7 +64,7 @@ private slots:
     {
         // "sh:" and a shell command run in the application directory, or a statement
         QTest::addColumn<QString>("setup");
-        QTest::addColumn<int>("number");
+        QTest::addColumn<ErrorCode>("code");
         QTest::addColumn<QString>("named"); // what the description names besides the path
         QTest::newRow("FIFO") << "sh:mkfifo velk.mdb" << ErrorCode::StoreNotDatabase << "";
         QTest::newRow("8 GiB sparse") << "sh:truncate -s 8G velk.mdb" << ErrorCode::StoreNotDatabase << "";
@@ -75,7 +77,7 @@ private slots:
     void openErrors()
     {
         QFETCH(QString, setup);
-        QFETCH(int, number);
+        QFETCH(ErrorCode, code);
         QFETCH(QString, named);
         StoreFixture store;
         if (setup.startsWith(u"sh:"))
@@ -91,8 +93,8 @@ private slots:
         const QByteArray before = content();
         FakeMessageBoxes boxes;
         RecordLog log(store.dir(), boxes);
-        const QString refused = failure([&] { log.setFlex(); });
-        QVERIFY2(refused.startsWith(QString::number(number) + ' ') && refused.contains(store.path()) &&
+        const QString refused = failure([&] { log.openStore(); });
+        QVERIFY2(refused.startsWith(QString::number(int(code)) + ' ') && refused.contains(store.path()) &&
                      refused.contains(named),
                  qPrintable(refused));
         QCOMPARE(content(), before);
@@ -107,13 +109,13 @@ private slots:
         ListedLog first(store);
         FakeMessageBoxes boxes;
         RecordLog second(store.dir(), boxes);
-        const QString refused = failure([&] { second.setFlex(); });
+        const QString refused = failure([&] { second.openStore(); });
         QVERIFY2(refused.startsWith("3045 ") && refused.contains(QString("process %1").arg(::getpid())),
                  qPrintable(refused));
         first.log.commit(Frame);
         const QString copy = QDir(store.dir()).filePath("copy.mdb");
         backupStore(store.path(), copy);
-        QCOMPARE(LogDatabase::OpenDatabase(copy)->OpenRecordset("log")->RecordCount(), 11);
+        QCOMPARE(LogDatabase::OpenDatabase(copy)->OpenRecordset()->RecordCount(), 11);
     }
 
     // The check writes no file of the store, whatever state it finds it in,
@@ -203,8 +205,8 @@ private slots:
         createStore(path);
         FakeMessageBoxes boxes;
         RecordLog log(disk.dir.path(), boxes);
-        log.setFlex();
-        log.fillGrid();
+        log.openStore();
+        log.listAllRecords();
         char *text = nullptr;
         std::size_t size = 0;
         std::FILE *journal = ::open_memstream(&text, &size);
@@ -241,7 +243,7 @@ private slots:
         QVERIFY(QSqlQuery(other).exec("COMMIT"));
         s.log.setBusyIndicator([&](bool) { stored.wait(int(StoreRetry::RetryInterval.count()) * 3 / 2); });
         s.boxes.answerNext(MsgAnswer::Yes);
-        s.log.Command1_Click();
+        s.log.confirmDeleteAll();
         QTRY_COMPARE(stored.size(), 1);
         QCOMPARE(store.column("SELECT \"Sr No\" FROM log"), QStringList{"1"});
         QCOMPARE(s.total(), "Total Records: 1");
@@ -302,7 +304,7 @@ private slots:
         QCOMPARE(found.size(), 1);
         const QString path = QDir(store.dir()).filePath(found.front());
         QCOMPARE(checkStore(path), QStringList());
-        QTEST(int(LogDatabase::OpenDatabase(path)->OpenRecordset("log")->RecordCount()), "kept");
+        QTEST(int(LogDatabase::OpenDatabase(path)->OpenRecordset()->RecordCount()), "kept");
     }
 };
 

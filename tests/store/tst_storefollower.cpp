@@ -16,16 +16,16 @@ using namespace qf;
 
 namespace {
 
-int errorNumber(const std::function<void()> &step, QString *description = nullptr)
+ErrorCode errorCode(const std::function<void()> &step, QString *description = nullptr)
 {
     try {
         step();
     } catch (const StationError &e) {
         if (description)
             *description = e.error().description;
-        return e.error().number;
+        return e.error().code;
     }
-    return 0;
+    return ErrorCode{};
 }
 
 QString serialsOf(const std::vector<StoredRecord> &records)
@@ -66,7 +66,7 @@ private slots:
     void openErrors_data()
     {
         QTest::addColumn<QString>("setup"); // "sh:" and a shell command in the directory, or statements
-        QTest::addColumn<int>("number");
+        QTest::addColumn<ErrorCode>("code");
         QTest::addColumn<bool>("station"); // the station's open is asked too
         QTest::newRow("missing") << "sh:true" << ErrorCode::StoreMissing << true;
         QTest::newRow("not a database") << "sh:echo text > velk.mdb" << ErrorCode::StoreNotDatabase << true;
@@ -81,7 +81,7 @@ private slots:
     void openErrors()
     {
         QFETCH(QString, setup);
-        QFETCH(int, number);
+        QFETCH(ErrorCode, code);
         QFETCH(bool, station);
         StoreFixture store;
         if (setup.startsWith(u"sh:"))
@@ -89,10 +89,10 @@ private slots:
         else
             store.sql(setup.split(';'));
         QString description;
-        QCOMPARE(errorNumber([&] { StoreFollower follower(store.path()); }, &description), number);
+        QCOMPARE(errorCode([&] { StoreFollower follower(store.path()); }, &description), code);
         QVERIFY2(description.contains(store.path()), qPrintable(description));
         if (station)
-            QCOMPARE(errorNumber([&] { LogDatabase::OpenDatabase(store.path()); }), number);
+            QCOMPARE(errorCode([&] { LogDatabase::OpenDatabase(store.path()); }), code);
     }
 
     // Each record as stored: numbers, texts that are numbers, nulls and
@@ -120,22 +120,22 @@ private slots:
     {
         QTest::addColumn<QString>("change"); // "sh:" and a shell command in the directory, or statements
         QTest::addColumn<StoreChange>("told");
-        QTest::addColumn<QString>("read"); // the serials read after it
-        QTest::addColumn<int>("error");    // the poll's instead
+        QTest::addColumn<QString>("read");    // the serials read after it
+        QTest::addColumn<ErrorCode>("error"); // the poll's instead (ErrorCode{}: none)
         const QString fill = "INSERT INTO log (\"Sr No\") VALUES ('a'), ('b'), ('c'), ('d'), ('e'), ('f')";
-        QTest::newRow("nothing") << "sh:true" << StoreChange::None << "" << 0;
+        QTest::newRow("nothing") << "sh:true" << StoreChange::None << "" << ErrorCode{};
         QTest::newRow("appended") << "INSERT INTO log (\"Sr No\") VALUES ('4'), ('5')"
-                                  << StoreChange::Appended << "4,5" << 0;
+                                  << StoreChange::Appended << "4,5" << ErrorCode{};
         QTest::newRow("delete-all, fewer") << "DELETE FROM log;INSERT INTO log (\"Sr No\") VALUES ('a')"
-                                           << StoreChange::Restarted << "a" << 0;
+                                           << StoreChange::Restarted << "a" << ErrorCode{};
         QTest::newRow("delete-all, more")
-            << "DELETE FROM log;" + fill << StoreChange::Restarted << "a,b,c,d,e,f" << 0;
+            << "DELETE FROM log;" + fill << StoreChange::Restarted << "a,b,c,d,e,f" << ErrorCode{};
         QTest::newRow("first record deleted")
-            << "DELETE FROM log WHERE rowid = 1" << StoreChange::Restarted << "2,3" << 0;
+            << "DELETE FROM log WHERE rowid = 1" << StoreChange::Restarted << "2,3" << ErrorCode{};
         QTest::newRow("another store copied in")
             << "sh:cp velk.mdb other.mdb && sqlite3 other.mdb \"UPDATE log SET TimeAndDate = 'then'\" && "
                "mv other.mdb velk.mdb"
-            << StoreChange::Restarted << "1,2,3" << 0;
+            << StoreChange::Restarted << "1,2,3" << ErrorCode{};
         QTest::newRow("store removed")
             << "sh:rm velk.mdb*" << StoreChange::None << "" << ErrorCode::StoreMissing;
         QTest::newRow("a text put in its place") << "sh:echo text > other && mv other velk.mdb"
@@ -149,7 +149,7 @@ private slots:
         QFETCH(QString, change);
         QFETCH(StoreChange, told);
         QFETCH(QString, read);
-        QFETCH(int, error);
+        QFETCH(ErrorCode, error);
         StoreFixture store;
         store.create(3);
         StoreFollower follower(store.path());
@@ -160,8 +160,8 @@ private slots:
             QCOMPARE(QProcess::execute("sh", {"-c", "cd \"$0\" && " + change.mid(3), store.dir()}), 0);
         else
             store.sql(change.split(';'));
-        if (error != 0) {
-            QCOMPARE(errorNumber([&] { follower.poll(); }), error);
+        if (error != ErrorCode{}) {
+            QCOMPARE(errorCode([&] { follower.poll(); }), error);
             return;
         }
         if (told == StoreChange::Restarted) // changed between a look and a read: the read reads nothing

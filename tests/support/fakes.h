@@ -6,31 +6,33 @@
 #include <QList>
 #include <QString>
 
+namespace qf {
+
 // Records every message box asked for and answers from a script (default:
 // the first answer the box's buttons allow, OK or No).
 class FakeMessageBoxes : public MessageBoxes {
 public:
     struct Box {
         QString prompt;
-        int style = 0;
+        MsgStyles style;
         QString title;
         bool operator==(const Box &) const = default;
         friend char *toString(const Box &box) // what a failing QCOMPARE prints
         {
-            return qstrdup(
-                qPrintable(QStringLiteral("%1 [%2] %3").arg(box.title).arg(box.style).arg(box.prompt)));
+            return qstrdup(qPrintable(
+                QStringLiteral("%1 [%2] %3").arg(box.title).arg(box.style.toInt()).arg(box.prompt)));
         }
     };
 
-    int msgBox(const QString &prompt, int style, const QString &title = {}) override
+    MsgAnswer msgBox(const QString &prompt, MsgStyles style, const QString &title = {}) override
     {
         m_shown.append({prompt, style, title});
         if (!m_answers.isEmpty())
             return m_answers.takeFirst();
-        return MsgStyle::buttons(style) == MsgStyle::YesNo ? MsgAnswer::No : MsgAnswer::Ok;
+        return msgButtons(style) == MsgStyle::YesNo ? MsgAnswer::No : MsgAnswer::Ok;
     }
 
-    int openNotice(const QString &prompt, int style, const QString &title = {}) override
+    int openNotice(const QString &prompt, MsgStyles style, const QString &title = {}) override
     {
         m_shown.append({prompt, style, title});
         m_openNotices.append(int(m_shown.size()));
@@ -38,7 +40,7 @@ public:
     }
     void closeNotice(int key) override { m_openNotices.removeAll(key); }
 
-    void answerNext(int answer) { m_answers.append(answer); }
+    void answerNext(MsgAnswer answer) { m_answers.append(answer); }
     // Every box asked for, notices included.
     const QList<Box> &shown() const { return m_shown; }
     // Notices the program has not closed.
@@ -47,7 +49,7 @@ public:
 private:
     QList<Box> m_shown;
     QList<int> m_openNotices;
-    QList<int> m_answers;
+    QList<MsgAnswer> m_answers;
 };
 
 using Boxes = QList<FakeMessageBoxes::Box>;
@@ -61,3 +63,5 @@ public:
 private:
     QList<Error> m_errors;
 };
+
+} // namespace qf

@@ -3,6 +3,8 @@
 #include "acquisition/linesettings.h"
 #include "acquisition/portnumber.h"
 
+namespace qf {
+
 namespace {
 void throwIfSet(std::optional<Error> &failure)
 {
@@ -88,7 +90,7 @@ void FakeSerialComm::receive(const QByteArray &bytes)
     m_receiveEvents.schedule();
 }
 
-void FakeSerialComm::raiseEvent(int code)
+void FakeSerialComm::raiseEvent(EventCode code)
 {
     m_commEvent = code;
     Q_EMIT OnComm();
@@ -102,3 +104,5 @@ void FakeSerialComm::loseDevice(const Error &error)
     m_rx.clear();
     Q_EMIT deviceLost(error);
 }
+
+} // namespace qf

@@ -8,6 +8,8 @@
 
 #include <optional>
 
+namespace qf {
+
 // In-memory serial component for tests. Every operation is recorded in order
 // as text in log():
 //   writes  "CommPort=3", "Settings=9600,N,8,1", "InputLen=1",
@@ -31,7 +33,7 @@ public:
     void setInputLen(int length) override;
     bool PortOpen() const override { return recorded("PortOpen?", m_open); }
     void setPortOpen(bool open) override;
-    int CommEvent() const override { return recorded("CommEvent?", m_commEvent); }
+    EventCode CommEvent() const override { return recorded("CommEvent?", m_commEvent); }
     QString Input() override;
     void Output(const QString &text) override;
     void raiseWaiting() override { m_receiveEvents.schedule(); }
@@ -50,7 +52,7 @@ public:
     // Characters received but not yet read.
     int waiting() const { return int(m_rx.size()); }
     // Raises OnComm at once with the given CommEvent code (open or not).
-    void raiseEvent(int code);
+    void raiseEvent(EventCode code);
 
     // The next open, close or Output fails with this error (once each).
     void failNextOpen(const Error &error) { m_failOpen = error; }
@@ -81,12 +83,12 @@ private:
     int m_commPort = 1;
     int m_inputLen = 0;
     bool m_open = false;
-    int m_commEvent = 0;
+    EventCode m_commEvent = EventCode::None;
     int m_openCount = 0;
 
     ReceiveEvents m_receiveEvents{*this, [this] { return m_open && !m_rx.isEmpty(); },
                                   [this] {
-                                      m_commEvent = ComEvReceive;
+                                      m_commEvent = EventCode::Receive;
                                       Q_EMIT OnComm();
                                   }};
 
@@ -94,3 +96,5 @@ private:
     std::optional<Error> m_failClose;
     std::optional<Error> m_failOutput;
 };
+
+} // namespace qf

@@ -7,6 +7,8 @@
 
 #include <unistd.h>
 
+namespace qf {
+
 // A device on a pseudo-terminal published as COM1 in a fresh application
 // directory; the test plays the device on the master end.
 struct PtyDevice {
@@ -25,3 +27,5 @@ struct PtyDevice {
         return fromStation;
     }
 };
+
+} // namespace qf

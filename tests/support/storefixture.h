@@ -14,6 +14,8 @@
 #include <QTest>
 #include <QUuid>
 
+namespace qf {
+
 // A temporary application directory whose path has spaces and non-ASCII
 // characters, with a way to make and inspect store files behind the
 // station's back.
@@ -33,7 +35,7 @@ public:
             fillStore(path(), count);
     }
     // The station's record set over the store.
-    auto records() const { return LogDatabase::OpenDatabase(path())->OpenRecordset("log"); }
+    auto records() const { return LogDatabase::OpenDatabase(path())->OpenRecordset(); }
 
     // A connection of its own to the store file, open (creating the file if
     // need be); the caller removes it.
@@ -82,10 +84,12 @@ struct ListedLog {
     {
         if (now.isValid())
             log.setClock([now] { return now; });
-        log.setFlex();
-        log.fillGrid();
+        log.openStore();
+        log.listAllRecords();
     }
-    QString total() { return log.totalrec().text(); }
+    QString total() { return log.total().text(); }
     FakeMessageBoxes boxes;
     RecordLog log;
 };
+
+} // namespace qf

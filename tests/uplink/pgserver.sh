@@ -9,8 +9,10 @@
 #   pgserver.sh stop DIR | start DIR               stops (fast) or starts it again
 #   pgserver.sh remove DIR                          stops it at once, removes it
 #   pgserver.sh cleanup RECORD                      removes every server in RECORD
-#   pgserver.sh query DIR SQL                       prints the rows, '|' between columns,
-#                                                  a null as NULL (none when it fails)
+#   pgserver.sh query DIR SQL [DB]                  prints the rows, '|' between columns,
+#                                                  a null as NULL, times in the caller's
+#                                                  zone, numbers exact (none when it fails)
+#   pgserver.sh run DIR DB SQL                      runs SQL, failing with its error
 set -euo pipefail
 
 user=quillfern-pg
@@ -68,12 +70,13 @@ create) create "${@:2}" ;;
 stop) pg_ctl_on "$2" -w -m fast stop ;;
 start) pg_ctl_on "$2" -w start ;;
 remove) remove "$2" ;;
-query) "$bin/psql" -h "$2" -U quillfern -d postgres -XAtq -F '|' -P null=NULL -c "$3" 2>/dev/null || true ;;
+query) PGTZ="${TZ:-UTC}" PGOPTIONS="-c extra_float_digits=1" "$bin/psql" -h "$2" -U quillfern -d "${4:-postgres}" -XAtq -F '|' -P null=NULL -c "$3" 2>/dev/null || true ;;
+run) "$bin/psql" -h "$2" -U quillfern -d "$3" -Xq -v ON_ERROR_STOP=1 -c "$4" >/dev/null ;;
 cleanup)
     if [ -f "$2" ]; then
         while read -r dir; do [ -n "$dir" ] && remove "$dir"; done <"$2"
         rm -f "$2"
     fi
     ;;
-*) sed -n '2,14p' "$0" >&2; exit 2 ;;
+*) sed -n '2,16p' "$0" >&2; exit 2 ;;
 esac

@@ -7,6 +7,8 @@
 #include <sys/signalfd.h>
 #include <unistd.h>
 
+namespace qf {
+
 using namespace std::chrono_literals;
 
 namespace {
@@ -225,3 +227,5 @@ std::chrono::milliseconds DeviceSimulator::timeout(Clock::time_point now) const
         wait = std::min(wait, until(m_lastRead + PendingWait));
     return wait;
 }
+
+} // namespace qf

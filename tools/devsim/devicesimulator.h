@@ -10,6 +10,8 @@
 #include <cstdio>
 #include <functional>
 
+namespace qf {
+
 // Plays the acquisition device on the master end of a pseudo-terminal, in
 // lock-step with the station: it sends the frames of its source one
 // character at a time and sends the next character only once it has read
@@ -94,3 +96,5 @@ private:
     Clock::time_point m_nextBlink{};
     Clock::time_point m_returnAt{};
 };
+
+} // namespace qf

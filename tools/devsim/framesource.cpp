@@ -4,6 +4,8 @@
 
 #include <algorithm>
 
+namespace qf {
+
 namespace {
 // The values of a frame: one per sensor.
 constexpr qsizetype FrameValues = 4;
@@ -70,3 +72,5 @@ QByteArray FrameSource::next()
     frame += QByteArray::number(vibration(m_rng), 'f', 2) + ',';
     return frame;
 }
+
+} // namespace qf

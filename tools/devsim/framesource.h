@@ -8,6 +8,8 @@
 #include <optional>
 #include <random>
 
+namespace qf {
+
 // Readings as the acquisition device sends them: "N", then three
 // temperatures between 20 and 30 that drift slowly with some noise and one
 // small vibration value, each followed by ",". Or given readings, played
@@ -33,3 +35,5 @@ private:
     std::array<double, 3> m_temperature{24.0, 25.5, 23.0};
     std::array<double, 3> m_drift{};
 };
+
+} // namespace qf

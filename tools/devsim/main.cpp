@@ -17,6 +17,8 @@
 #include <sys/signalfd.h>
 #include <unistd.h>
 
+using namespace qf;
+
 namespace {
 // Blocks the stop signals and SIGUSR1 (blink) and returns a descriptor that
 // becomes readable when one arrives, so the main loop can stop and clean up.

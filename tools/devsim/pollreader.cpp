@@ -1,5 +1,7 @@
 #include "pollreader.h"
 
+namespace qf {
+
 namespace {
 constexpr char Burst[] = "bcde";
 constexpr int BurstLength = 4;
@@ -27,3 +29,5 @@ QByteArray PollReader::takePending()
 {
     return std::exchange(m_buffer, QByteArray());
 }
+
+} // namespace qf

@@ -2,6 +2,8 @@
 
 #include <QByteArray>
 
+namespace qf {
+
 // Splits what the station sends into poll bursts "bcde" and other bytes
 // (relay letters). Bytes that may begin a burst wait for the rest.
 class PollReader {
@@ -20,3 +22,5 @@ public:
 private:
     QByteArray m_buffer;
 };
+
+} // namespace qf

@@ -4,6 +4,8 @@
 #include <QFile>
 #include <QFileInfo>
 
+namespace qf {
+
 PortLink::PortLink(const QString &dir, int port, const QString &target)
     : m_path(QDir(dir).absoluteFilePath(QStringLiteral("COM%1").arg(port))), m_target(target)
 {
@@ -37,3 +39,5 @@ void PortLink::remove()
     if (QFileInfo(m_path).symLinkTarget() == QFileInfo(m_target).absoluteFilePath())
         QFile::remove(m_path);
 }
+
+} // namespace qf

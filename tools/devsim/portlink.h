@@ -2,6 +2,8 @@
 
 #include <QString>
 
+namespace qf {
+
 // Publishes a device as COMn in a directory (a symbolic link) for as long as
 // the object lives.
 class PortLink {
@@ -24,3 +26,5 @@ private:
     QString m_error;
     bool m_made = false;
 };
+
+} // namespace qf

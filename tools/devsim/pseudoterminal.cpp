@@ -8,6 +8,8 @@
 #include <termios.h>
 #include <unistd.h>
 
+namespace qf {
+
 PseudoTerminal::PseudoTerminal()
 {
     int master = -1;
@@ -57,3 +59,5 @@ void PseudoTerminal::closeMaster()
         ::close(m_master);
     m_master = -1;
 }
+
+} // namespace qf

@@ -2,6 +2,8 @@
 
 #include <QString>
 
+namespace qf {
+
 // A pseudo-terminal pair in raw mode. The master end stays with its owner;
 // the slave end is closed at once and left for a serial port to open by its
 // path. While nobody holds the slave open, the master reports a hang-up.
@@ -31,3 +33,5 @@ private:
     QString m_slavePath;
     QString m_error;
 };
+
+} // namespace qf

@@ -12,6 +12,8 @@
 
 #include <cstdio>
 
+using namespace qf;
+
 namespace {
 
 namespace Exit {
@@ -59,8 +61,8 @@ void printError(const QString &text)
 
 int storeErrorExit(const StationError &e)
 {
-    printError(QStringLiteral("%1 (error %2)").arg(e.error().description).arg(e.error().number));
-    switch (e.error().number) {
+    printError(QStringLiteral("%1 (error %2)").arg(e.error().description).arg(e.error().number()));
+    switch (e.error().code) {
     case ErrorCode::StoreInUse:
         return Exit::Usage;
     case ErrorCode::StoreMissing:
