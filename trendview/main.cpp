@@ -65,7 +65,10 @@ int renderPicture(TrendFeed &feed, const Options &options)
     TrendPlot plot(feed.data());
     AlarmWatch alarms(feed.store().path());
     AlarmOverlay overlay(plot, alarms);
+    // A widget never shown gets no resize event: the plot's viewport, and
+    // with it the pixel columns the records are gathered into, is set here.
     plot.resize(options.size);
+    plot.setViewport(plot.rect());
     plot.replot();
     const auto draw = [&] {
         const auto [first, last] = wholeRange(feed.data());

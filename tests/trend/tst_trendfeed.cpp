@@ -14,6 +14,7 @@ using namespace qf;
 namespace {
 
 const QColor Sensor1Color(0xd6, 0x27, 0x28);
+const QColor Sensor4Color(0x94, 0x67, 0xbd);
 const ChunkGeometry SmallChunks(11); // 2,048 records: levels 1 and 2
 
 QByteArray fileContent(const QString &path)
@@ -355,6 +356,19 @@ private slots:
                 if (image.pixelColor(x, y) == Sensor1Color)
                     spikeColumn = x;
         QVERIFY(spikeColumn > image.width() / 2 && spikeColumn < image.width() * 3 / 4);
+        // Sensor4 sweeps from 0 to 99.9 within every few hundred records, so
+        // every pixel column of its plot holds the whole band, not one in two.
+        std::vector<int> heights;
+        for (int x = 0; x < image.width(); ++x) {
+            int height = 0;
+            for (int y = image.height() / 2; y < image.height(); ++y)
+                height += image.pixelColor(x, y) == Sensor4Color ? 1 : 0;
+            if (height > 0)
+                heights.push_back(height);
+        }
+        QVERIFY(heights.size() > std::size_t(image.width()) / 2);
+        const auto [lowest, highest] = std::minmax_element(heights.begin() + 1, heights.end() - 1);
+        QVERIFY2(*lowest >= *highest - 2, qPrintable(QString("%1 %2").arg(*lowest).arg(*highest)));
     }
 };
 
