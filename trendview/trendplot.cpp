@@ -33,6 +33,7 @@ TrendPlot::TrendPlot(const TrendData &data, QWidget *parent) : QCustomPlot(paren
     upper->axis(QCPAxis::atBottom)->setTickLabels(false);
     setUpGraphs();
     setInteractions(QCP::iRangeDrag | QCP::iRangeZoom);
+    connect(this, &QCustomPlot::afterLayout, this, &TrendPlot::regatherIfWidthChanged);
     connect(this, &QCustomPlot::legendClick, this,
             [this](QCPLegend *, QCPAbstractLegendItem *item, QMouseEvent *) { toggle(item); });
     showWholeHistory();
@@ -163,8 +164,15 @@ void TrendPlot::dataChanged()
 
 void TrendPlot::refresh()
 {
+    if (gatherPoints())
+        fitValueRanges();
+}
+
+bool TrendPlot::gatherPoints()
+{
     const QCPRange range = visibleRange();
     const int columns = m_lowerRect->width() > 0 ? m_lowerRect->width() : width();
+    m_gatheredColumns = columns;
     const PlotPoints points = plotPoints(m_data, range.lower, range.upper, columns);
     m_data.releaseUnused();
     if (m_data.damaged()) {
@@ -173,7 +181,7 @@ void TrendPlot::refresh()
             m_dots[s]->data()->clear();
         }
         emit dataDamaged();
-        return;
+        return false;
     }
     const QVector<double> keys(points.keys.begin(), points.keys.end());
     for (int s = 0; s < SensorCount; ++s) {
@@ -187,6 +195,12 @@ void TrendPlot::refresh()
         }
         m_dots[s]->setData(dotKeys, dotValues, true);
     }
+    return true;
+}
+
+void TrendPlot::fitValueRanges()
+{
+    const QCPRange range = visibleRange();
     for (QCPAxisRect *rect : axisRects()) {
         QCPAxis *values = rect->axis(QCPAxis::atLeft);
         bool found = false;
@@ -203,6 +217,13 @@ void TrendPlot::refresh()
             values->setRange(span.lower - margin, span.upper + margin);
         }
     }
+}
+
+void TrendPlot::regatherIfWidthChanged()
+{
+    // The value ranges stay: the same records give the same extremes.
+    if (m_lowerRect->width() > 0 && m_lowerRect->width() != m_gatheredColumns)
+        gatherPoints();
 }
 
 void TrendPlot::resizeEvent(QResizeEvent *event)

@@ -57,6 +57,15 @@ private:
     void toggle(QCPAbstractLegendItem *item);
     double newest() const;
     void updateFollow();
+    // Gathers the records of the range shown into the graphs, one envelope
+    // per pixel column of the plot as last laid out; false when they met a
+    // damaged cache file (the graphs are then empty).
+    bool gatherPoints();
+    // Fits each plot's value axis to what its shown graphs hold.
+    void fitValueRanges();
+    // After a layout that changed the plot's width (its tick labels grew or
+    // shrank): the records again into the columns the plot now has.
+    void regatherIfWidthChanged();
 
     const TrendData &m_data;
     QCPAxisRect *m_lowerRect = nullptr;
@@ -64,7 +73,8 @@ private:
     std::array<QCPGraph *, SensorCount> m_dots{}; // values no line reaches
     bool m_follow = true;
     bool m_wholeHistory = true;
-    bool m_moving = false; // the range is being set by the plot itself
+    bool m_moving = false;     // the range is being set by the plot itself
+    int m_gatheredColumns = 0; // the pixel columns the graphs were gathered into
 };
 
 } // namespace qf
