@@ -28,7 +28,7 @@ using namespace qf;
 
 namespace {
 
-enum ExitStatus { Stopped = 0, StoreFault = 1, Refused = 2 };
+enum class ExitStatus { Stopped = 0, StoreFault = 1, Refused = 2 };
 
 void say(const QString &line)
 {
@@ -101,7 +101,7 @@ int main(int argc, char *argv[])
     QCoreApplication app(argc, argv);
     const std::optional<Options> options = parseOptions(app);
     if (!options)
-        return Refused;
+        return int(ExitStatus::Refused);
     try {
         qf::CentralDatabase central(options->conninfo);
         std::vector<std::unique_ptr<qf::UplinkSource>> sources;
@@ -113,12 +113,12 @@ int main(int argc, char *argv[])
             central, options->station, std::move(sources),
             [&stopSignals](std::chrono::milliseconds d) { return stopSignals.pause(d); }, say);
         forwarder.run();
-        return Stopped;
+        return int(ExitStatus::Stopped);
     } catch (const StationError &e) {
         say(QStringLiteral("error %1: %2").arg(e.error().number()).arg(e.error().description));
-        return StoreFault;
+        return int(ExitStatus::StoreFault);
     } catch (const qf::CentralError &e) {
         say(QStringLiteral("PostgreSQL refuses the uplink: %1").arg(e.message()));
-        return Refused;
+        return int(ExitStatus::Refused);
     }
 }
