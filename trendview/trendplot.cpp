@@ -171,7 +171,7 @@ void TrendPlot::refresh()
 bool TrendPlot::gatherPoints()
 {
     const QCPRange range = visibleRange();
-    const int columns = m_lowerRect->width() > 0 ? m_lowerRect->width() : width();
+    const int columns = pixelColumns();
     m_gatheredColumns = columns;
     const PlotPoints points = plotPoints(m_data, range.lower, range.upper, columns);
     m_data.releaseUnused();
@@ -185,7 +185,7 @@ bool TrendPlot::gatherPoints()
     }
     const QVector<double> keys(points.keys.begin(), points.keys.end());
     for (int s = 0; s < SensorCount; ++s) {
-        // An envelope is a column of vertical strokes: drawn crisp, it reads as a band.
+        // An envelope is a stroke per device pixel column: drawn crisp, it reads as a band.
         m_graphs[s]->setAntialiased(!points.envelope);
         m_graphs[s]->setData(keys, QVector<double>(points.values[s].begin(), points.values[s].end()), true);
         QVector<double> dotKeys, dotValues;
@@ -222,8 +222,16 @@ void TrendPlot::fitValueRanges()
 void TrendPlot::regatherIfWidthChanged()
 {
     // The value ranges stay: the same records give the same extremes.
-    if (m_lowerRect->width() > 0 && m_lowerRect->width() != m_gatheredColumns)
+    if (m_lowerRect->width() > 0 && pixelColumns() != m_gatheredColumns)
         gatherPoints();
+}
+
+int TrendPlot::pixelColumns() const
+{
+    // On a scaled screen a column of the plot is several device pixels wide;
+    // one crisp stroke each would draw a band as stripes.
+    const int logical = m_lowerRect->width() > 0 ? m_lowerRect->width() : width();
+    return std::max(1, qRound(logical * devicePixelRatioF()));
 }
 
 void TrendPlot::resizeEvent(QResizeEvent *event)

@@ -58,11 +58,14 @@ private:
     double newest() const;
     void updateFollow();
     // Gathers the records of the range shown into the graphs, one envelope
-    // per pixel column of the plot as last laid out; false when they met a
+    // per device pixel column of the plot as last laid out; false when they met a
     // damaged cache file (the graphs are then empty).
     bool gatherPoints();
     // Fits each plot's value axis to what its shown graphs hold.
     void fitValueRanges();
+    // The device pixel columns the plot is wide (its width on a scaled
+    // screen times the scale).
+    int pixelColumns() const;
     // After a layout that changed the plot's width (its tick labels grew or
     // shrank): the records again into the columns the plot now has.
     void regatherIfWidthChanged();
@@ -74,7 +77,7 @@ private:
     bool m_follow = true;
     bool m_wholeHistory = true;
     bool m_moving = false;     // the range is being set by the plot itself
-    int m_gatheredColumns = 0; // the pixel columns the graphs were gathered into
+    int m_gatheredColumns = 0; // the device pixel columns the graphs were gathered into
 };
 
 } // namespace qf
