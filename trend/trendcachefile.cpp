@@ -14,6 +14,7 @@
 #include <sys/file.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <unistd.h>
 
 namespace qf {
@@ -554,11 +555,38 @@ std::optional<CacheChunkEntry> CacheWriter::writeSections(const MemoryChunk &chu
     entry.summary = chunk.summary();
     const qint64 extent = m_geometry.extentBytes(qint64(entry.runs));
     const qint64 offset = m_private ? m_end : allocate(extent, committedExtents());
+    struct stat before {};
+    if (::fstat(m_file->fd(), &before) != 0) {
+        m_problem = QString::fromLocal8Bit(std::strerror(errno));
+        return std::nullopt;
+    }
+    const qint64 growth = offset + extent - qint64(before.st_size);
+    struct statvfs disk {};
+    if (growth > 0 && ::fstatvfs(m_file->fd(), &disk) == 0) {
+        const qint64 unit = qint64(disk.f_frsize);
+        const qint64 free = qint64(disk.f_bavail) * unit;
+        const qint64 reserve = m_reserve.bytesOf(qint64(disk.f_blocks) * unit);
+        if (free - growth < reserve) {
+            m_problem = QStringLiteral("its disk has %1 MB free; %2 MB more would leave less than the "
+                                       "%3 MB kept free for the store")
+                            .arg(free >> 20)
+                            .arg((growth + (1 << 20) - 1) >> 20)
+                            .arg(reserve >> 20);
+            return std::nullopt;
+        }
+    }
+    // A write cut short (the disk full after all) gives back what it took.
+    auto fail = [&] {
+        m_problem = QString::fromLocal8Bit(std::strerror(errno));
+        if (growth > 0 && ::ftruncate(m_file->fd(), before.st_size) != 0)
+            m_problem += QStringLiteral(", and what it wrote could not be given back");
+        return std::nullopt;
+    };
     std::vector<quint64> sums(std::size_t(m_geometry.sumCount()), 0);
     for (int s = 0; s < m_geometry.sectionCount(); ++s) {
         const std::span<const char> bytes = chunk.section(s);
         if (!writeAll(m_file->fd(), bytes, offset + m_geometry.sectionOffset(s)))
-            return std::nullopt;
+            return fail();
         for (qint64 g = 0; g < ChunkGeometry::granules(qint64(bytes.size())); ++g)
             sums[std::size_t(m_geometry.sumIndex(s) + g)] =
                 cacheChecksum(bytes.subspan(std::size_t(g * ChunkGeometry::GranuleBytes))
@@ -569,7 +597,7 @@ std::optional<CacheChunkEntry> CacheWriter::writeSections(const MemoryChunk &chu
     const std::span<const char> table(reinterpret_cast<const char *>(sums.data()),
                                       sums.size() * sizeof(quint64));
     if (!writeAll(m_file->fd(), table, offset))
-        return std::nullopt;
+        return fail();
     entry.sumsChecksum = cacheChecksum(table);
     entry.offset = quint64(offset);
     // Written out and dropped from the file cache: read back, the chunk comes

@@ -172,6 +172,14 @@ private:
     bool m_failed = false;
 };
 
+// What a cache file leaves free on its disk, which it mostly shares with the
+// station's store: the lesser of a gibibyte and a share of the disk.
+struct DiskReserve {
+    qint64 atMost = qint64(1) << 30;
+    qint64 shareDivisor = 10; // a tenth
+    qint64 bytesOf(qint64 diskBytes) const { return std::min(atMost, diskBytes / shareDivisor); }
+};
+
 // Writes a cache file: chunks as they fill, the newest records when asked,
 // each followed by the cache's new state.
 class CacheWriter {
@@ -197,6 +205,11 @@ public:
     bool writeTail(const MemoryChunk &tail, const CacheOrigin &origin);
     const std::shared_ptr<CacheFile> &file() const { return m_file; }
     bool isPrivate() const { return m_private; }
+    // A chunk that would leave less than reserve free on the disk is not
+    // written (the store's records come first).
+    void setDiskReserve(const DiskReserve &reserve) { m_reserve = reserve; }
+    // Why the last write failed; empty while none did.
+    const QString &problem() const { return m_problem; }
 
 private:
     CacheWriter(std::shared_ptr<CacheFile> file, const ChunkGeometry &geometry, bool isPrivate);
@@ -213,6 +226,8 @@ private:
     quint64 m_generation = 0;
     std::array<qint64, 2> m_directory{};
     qint64 m_end = CacheDataStart; // a private file's next chunk
+    DiskReserve m_reserve;
+    QString m_problem;
 };
 
 // The cache file for the store at storePath: beside it when its directory

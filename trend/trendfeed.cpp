@@ -67,6 +67,7 @@ bool TrendFeed::useCache(CacheContents contents)
     auto writer = CacheWriter::resume(m_cachePath, m_geometry, contents);
     if (!writer)
         return false;
+    writer->setDiskReserve(m_diskReserve);
     const CacheOrigin &origin = contents.origin;
     auto reading = std::make_unique<Reading>(m_storePath, m_geometry, FollowMark{origin.first, origin.last});
     if (reading->store->poll() == StoreChange::Restarted)
@@ -174,6 +175,7 @@ void TrendFeed::startAgain(std::optional<qint64> firstMoment)
     const std::lock_guard lock(m_builtLock);
     m_built.clear();
     m_startedAgain = true;
+    m_cacheProblem.clear();
 }
 
 qint64 TrendFeed::readNew(qint64 limit, const Progress &progress, const std::atomic<bool> *stop)
@@ -230,14 +232,43 @@ void TrendFeed::take(const RecordView &record)
         writeChunk(RecordKey{record.rowid, textOf(record.srNo), textOf(record.stamp)});
 }
 
+bool TrendFeed::makeWriter()
+{
+    Reading &r = *m_reading;
+    if (!r.writer && !r.writeFailed) {
+        r.writer = CacheWriter::create(m_cachePath, m_geometry);
+        if (r.writer)
+            r.writer->setDiskReserve(m_diskReserve);
+        else
+            noteCacheProblem(QStringLiteral("no file can be made for it"));
+    }
+    return r.writer != nullptr;
+}
+
+void TrendFeed::noteCacheProblem(QString problem)
+{
+    Reading &r = *m_reading;
+    r.writer.reset();
+    r.writeFailed = true;
+    const std::lock_guard lock(m_builtLock);
+    m_cacheProblem = std::move(problem);
+}
+
+QString TrendFeed::cacheProblem()
+{
+    const std::lock_guard lock(m_builtLock);
+    return m_cacheProblem;
+}
+
 void TrendFeed::writeChunk(const RecordKey &last)
 {
     Reading &r = *m_reading;
-    if (!r.writer && !r.writeFailed)
-        r.writer = CacheWriter::create(m_cachePath, m_geometry);
     std::optional<CacheChunkEntry> entry;
-    if (r.writer)
+    if (makeWriter()) {
         entry = r.writer->writeChunk(r.tail, origin(last));
+        if (!entry)
+            noteCacheProblem(r.writer->problem());
+    }
     BuiltChunk built;
     if (entry) {
         built.file = r.writer->file();
@@ -246,8 +277,6 @@ void TrendFeed::writeChunk(const RecordKey &last)
         r.tailWritten = 0;
     } else {
         // The file keeps what it held; this chunk stays in memory.
-        r.writer.reset();
-        r.writeFailed = true;
         built.memory.emplace(std::move(r.tail));
         r.tail = MemoryChunk(m_geometry);
     }
@@ -265,10 +294,12 @@ bool TrendFeed::saveCache()
     Reading &r = *m_reading;
     if (r.tail.count() == r.tailWritten || (r.tail.empty() && m_data.chunkCount() == 0))
         return true;
-    if (!r.writer && !r.writeFailed)
-        r.writer = CacheWriter::create(m_cachePath, m_geometry);
-    if (!r.writer || !r.store->mark().last || !r.writer->writeTail(r.tail, origin(*r.store->mark().last)))
+    if (!makeWriter() || !r.store->mark().last)
         return false;
+    if (!r.writer->writeTail(r.tail, origin(*r.store->mark().last))) {
+        noteCacheProblem(r.writer->problem());
+        return false;
+    }
     r.tailWritten = r.tail.count();
     return true;
 }

@@ -59,6 +59,12 @@ public:
     // (catchUp): for data that met a damaged cache file.
     void restart();
 
+    // Cache files are written to leave reserve free on their disk.
+    void setDiskReserve(const DiskReserve &reserve) { m_diskReserve = reserve; }
+    // Why the cache file is not written (the records it did not take are
+    // kept in memory until a start again); empty while it is. Any thread.
+    QString cacheProblem();
+
     const TrendData &data() const { return m_data; }
     // The store for looking up records, on the thread that reads data().
     StoreFollower &store() { return *m_lookup; }
@@ -69,6 +75,11 @@ private:
     void take(const RecordView &record);
     void startAgain(std::optional<qint64> firstMoment);
     void writeChunk(const RecordKey &last);
+    // The cache file's writer, made when there is none yet; false when it
+    // cannot be written.
+    bool makeWriter();
+    // Stops writing the cache file until a start again, and tells why.
+    void noteCacheProblem(QString problem);
     CacheOrigin origin(const RecordKey &last) const;
     bool useCache(CacheContents contents);
     qint64 readNew(qint64 limit, const Progress &progress = {}, const std::atomic<bool> *stop = nullptr);
@@ -86,8 +97,10 @@ private:
         CacheChunkEntry entry;
         std::optional<MemoryChunk> memory; // a chunk the file could not take
     };
+    DiskReserve m_diskReserve;
     std::mutex m_builtLock;
     std::vector<BuiltChunk> m_built;
+    QString m_cacheProblem; // under m_builtLock
     bool m_startedAgain = false;
     bool m_caughtUp = false;
 };

@@ -84,6 +84,9 @@ int renderPicture(TrendFeed &feed, const Options &options)
         feed.saveCache();
         draw();
     }
+    if (const QString problem = feed.cacheProblem(); !problem.isEmpty())
+        std::fprintf(stderr, "quillfern-trend: the cache file %s is not written: %s\n",
+                     qPrintable(feed.cachePath()), qPrintable(problem));
     if (!plot.savePng(options.png, options.size.width(), options.size.height()))
         return usageError(QStringLiteral("cannot write %1").arg(options.png));
     return 0;

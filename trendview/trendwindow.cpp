@@ -213,7 +213,18 @@ void TrendWindow::poll()
 
 void TrendWindow::showCount()
 {
-    m_count->setText(QStringLiteral("%1 records").arg(m_feed.data().size()));
+    const QString problem = m_feed.cacheProblem();
+    if (problem != m_cacheProblem && !problem.isEmpty())
+        qWarning("quillfern-trend: the cache file %s is not written: %s", qPrintable(m_feed.cachePath()),
+                 qPrintable(problem));
+    m_cacheProblem = problem;
+    const QString count = QStringLiteral("%1 records").arg(m_feed.data().size());
+    m_count->setText(problem.isEmpty() ? count : count + QStringLiteral(" (cache file not written)"));
+    m_count->setToolTip(problem.isEmpty()
+                            ? QString()
+                            : QStringLiteral("The cache file %1 is not written: %2. The records "
+                                             "it did not take are kept in memory.")
+                                  .arg(m_feed.cachePath(), problem));
 }
 
 void TrendWindow::showRecord(qint64 index)

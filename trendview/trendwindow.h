@@ -70,6 +70,7 @@ private:
     int m_catchUpRun = 0; // catch-ups started, to tell a stopped one's end
     std::atomic<bool> m_stop = false;
     QElapsedTimer m_catchUpClock;
+    QString m_cacheProblem; // as last shown
 };
 
 } // namespace qf

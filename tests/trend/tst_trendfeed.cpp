@@ -247,6 +247,22 @@ private slots:
         }
     }
 
+    // A disk that the cache would leave with less than the reserve free
+    // keeps it for the store: no chunk is written, all are kept in memory,
+    // and the viewer is told why.
+    void cacheLeavesTheDiskToTheStore()
+    {
+        StoreFixture store;
+        store.create(5000);
+        TrendFeed feed(store.path(), SmallChunks);
+        feed.setDiskReserve({std::numeric_limits<qint64>::max(), 1}); // the whole disk
+        feed.load();
+        QCOMPARE(unseenDifferences(feed.data(), plainRecords(store)), 0);
+        QVERIFY(!feed.saveCache());
+        QVERIFY2(feed.cacheProblem().contains("kept free for the store"), qPrintable(feed.cacheProblem()));
+        QVERIFY(!readCache(trendCachePath(store.path()), SmallChunks));
+    }
+
     // A build cut short (the window closed, the program killed: the file
     // holds the chunks written) goes on where it stopped; records appended
     // meanwhile and while it goes on are all read.
