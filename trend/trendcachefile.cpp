@@ -630,8 +630,10 @@ bool CacheWriter::commit(const std::vector<CacheChunkEntry> &chunks, const Cache
     // The new state lies where the current one does not; the superblock the
     // current state does not use makes it current.
     if (!writeAll(m_file->fd(), directory, qint64(block.directoryOffset)) ||
-        !writeAll(m_file->fd(), bytesOf(block), qint64(block.generation % 2) * CacheSlotBytes))
+        !writeAll(m_file->fd(), bytesOf(block), qint64(block.generation % 2) * CacheSlotBytes)) {
+        m_problem = QString::fromLocal8Bit(std::strerror(errno));
         return false;
+    }
     m_chunks = chunks;
     m_pending.clear();
     m_generation = block.generation;
