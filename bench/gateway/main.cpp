@@ -13,6 +13,7 @@
 #include "recordlog/recordlog.h"
 #include "store/storemaintenance.h"
 #include "support/fakes.h"
+#include "support/freeport.h"
 
 #include <QCoreApplication>
 #include <QFile>
@@ -53,19 +54,6 @@ constexpr auto PollerInterval = 100ms;
 constexpr auto RegisterWatchInterval = 5ms;
 constexpr int RegisterCount = 19;
 constexpr int RowidRegister = 12;
-
-quint16 freePort()
-{
-    const int probe = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t size = sizeof address;
-    bind(probe, reinterpret_cast<sockaddr *>(&address), size);
-    getsockname(probe, reinterpret_cast<sockaddr *>(&address), &size);
-    close(probe);
-    return ntohs(address.sin_port);
-}
 
 qint64 rowidOf(const QByteArray &json)
 {
@@ -132,8 +120,8 @@ int main(int argc, char *argv[])
 
     QTemporaryDir dir;
     createStore(storeFilePath(dir.path()));
-    const quint16 brokerPort = freePort();
-    const quint16 modbusPort = freePort();
+    const quint16 brokerPort = freeLoopbackPort();
+    const quint16 modbusPort = freeLoopbackPort();
     {
         QFile config(dir.filePath("mosquitto.conf"));
         config.open(QIODevice::WriteOnly);

@@ -5,6 +5,7 @@
 // beside one that polls.
 
 #include "alarms/alarmjournal.h"
+#include "support/freeport.h"
 #include "support/storefixture.h"
 
 #include <QJsonArray>
@@ -42,19 +43,6 @@ constexpr int ClosedTimeoutMs = 5000;
 constexpr int Clients = 17;
 constexpr int Polls = 20;
 
-quint16 freePort()
-{
-    const int probe = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t size = sizeof address;
-    bind(probe, reinterpret_cast<sockaddr *>(&address), size);
-    getsockname(probe, reinterpret_cast<sockaddr *>(&address), &size);
-    close(probe);
-    return ntohs(address.sin_port);
-}
-
 // A raw TCP connection to the loopback port.
 int connectTo(quint16 port)
 {
@@ -89,7 +77,7 @@ bool closedByPeer(int s)
 // sessions across a restart.
 class Broker {
 public:
-    Broker() : m_port(freePort())
+    Broker() : m_port(freeLoopbackPort())
     {
         {
             QFile config(m_dir.filePath("mosquitto.conf"));
@@ -308,7 +296,7 @@ private:
 // record messages it must have published.
 class Station {
 public:
-    Station() : m_broker(std::make_unique<Broker>()), m_modbusPort(freePort())
+    Station() : m_broker(std::make_unique<Broker>()), m_modbusPort(freeLoopbackPort())
     {
         m_store.create(5); // before the gateway's first run: never published
         m_log.emplace(m_store);
@@ -551,7 +539,7 @@ private slots:
     {
         StoreFixture store;
         store.create(3);
-        const quint16 port = freePort();
+        const quint16 port = freeLoopbackPort();
         GatewayProcess gateway(store.dir(), {"--modbus", QStringLiteral("127.0.0.1:%1").arg(port)});
         QTRY_VERIFY2(gateway.said("serving Modbus"), qPrintable(gateway.output()));
         const int silent = connectTo(port);
