@@ -57,8 +57,10 @@ fi
 # The trend viewer opens beside the window and follows the records as they
 # are logged; the alarm service runs beside them (its lines on this
 # terminal, limits in quillfern.ini). Both stop when the window closes.
-# Programs started with & by a shell ignore Ctrl-C, so the shell passes it
-# on: Ctrl-C (or SIGTERM, SIGHUP) stops the window and both of them too.
+# Programs started with & by a shell ignore Ctrl-C, so the shells pass it
+# on: Ctrl-C, or SIGTERM or SIGHUP to this script alone, stops the window and
+# both of them too (the session runs in the background, so that this script's
+# wait, unlike a command in the foreground, gives way to a signal at once).
 qf_say "opening the trend viewer beside the window, the alarm service beside both"
 "${display_wrap[@]}" bash -c '
     stop() { kill "$window" "$trend" "$alarms" 2>/dev/null; }
@@ -68,4 +70,11 @@ qf_say "opening the trend viewer beside the window, the alarm service beside bot
     "$0/quillfern-alarms" "$0" & alarms=$!
     wait "$window"; status=$?
     stop; wait
-    exit "$status"' "$bin"
+    exit "$status"' "$bin" &
+session=$!
+# Without a display the session is xvfb-run's: its children end it.
+trap 'pkill -TERM -P "$session" 2>/dev/null || true; kill "$session" 2>/dev/null || true' INT TERM HUP
+status=0
+wait "$session" || status=$?
+wait "$session" 2>/dev/null || true # after a signal: until the session has ended
+exit "$status"
