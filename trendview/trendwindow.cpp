@@ -218,7 +218,7 @@ void TrendWindow::showCount()
         qWarning("quillfern-trend: the cache file %s is not written: %s", qPrintable(m_feed.cachePath()),
                  qPrintable(problem));
     m_cacheProblem = problem;
-    const QString count = QStringLiteral("%1 records").arg(m_feed.data().size());
+    const QString count = QStringLiteral("%1 records").arg(QLocale().toString(m_feed.data().size()));
     m_count->setText(problem.isEmpty() ? count : count + QStringLiteral(" (cache file not written)"));
     m_count->setToolTip(problem.isEmpty()
                             ? QString()
